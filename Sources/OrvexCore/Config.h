@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Deployment configuration: host names baked in at build time, overridden by the
+// environment so tests and staging point ORVEX at their own servers.
+namespace orvex::Config {
+
+std::vector<std::string> apiBases();      // ORVEX_API_BASES, three in order of preference
+std::vector<std::string> updateMirrors(); // ORVEX_UPDATE_MIRRORS
+std::string botURL();                     // ORVEX_BOT_URL
+std::string exitIPURL();                  // ORVEX_EXIT_IP_URL
+std::string speedTestURL();               // ORVEX_SPEEDTEST_URL
+std::string caFile();                     // ORVEX_CA_FILE; empty when unset
+
+// Comma-separated list, pieces trimmed, empty pieces dropped.
+std::vector<std::string> splitList(const std::string& text);
+
+} // namespace orvex::Config

@@ -1,0 +1,88 @@
+// The real executable, run as a child: roles, exit statuses and the standard streams.
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+
+#include "TestSupport.h"
+
+using namespace orvex;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome runOrvex(const std::string& program, const std::string& arguments) {
+    test::TempDir dir;
+    std::string command =
+        "'" + program + "' " + arguments + " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
+    int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::readFile(dir / "out"), test::readFile(dir / "err")};
+}
+
+void writeInfoPlist(const std::string& path, const std::string& version, bool binary) {
+    plist_t dict = plist_new_dict();
+    plist_dict_set_item(dict, "CFBundleShortVersionString", plist_new_string(version.c_str()));
+    char* data = nullptr;
+    uint32_t length = 0;
+    if (binary)
+        plist_to_bin(dict, &data, &length);
+    else
+        plist_to_xml(dict, &data, &length);
+    test::writeFile(path, std::string(data, length));
+    free(data);
+    plist_free(dict);
+}
+
+} // namespace
+
+TEST(Entry, VersionOutsideABundleIsDevAndIgnoresFurtherArguments) {
+    auto outcome = runOrvex(ORVEX_EXECUTABLE, "-version");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "0.0.0-dev\n");
+    EXPECT_EQ(outcome.err, "");
+    outcome = runOrvex(ORVEX_EXECUTABLE, "-version extra -service");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "0.0.0-dev\n");
+}
+
+TEST(Entry, VersionComesFromTheBundleInfoPlist) {
+    test::TempDir dir;
+    std::string contents = dir / "ORVEX.app/Contents";
+    fs::create_directories(contents + "/MacOS");
+    fs::copy_file(ORVEX_EXECUTABLE, contents + "/MacOS/ORVEX");
+    for (bool binary : {false, true}) {
+        writeInfoPlist(contents + "/Info.plist", binary ? "2.4.1" : "2.4.0", binary);
+        // Started through a symbolic link, the program still finds its own bundle.
+        fs::remove(dir / "link");
+        fs::create_symlink(contents + "/MacOS/ORVEX", dir / "link");
+        auto outcome = runOrvex(dir / "link", "-version");
+        EXPECT_EQ(outcome.out, binary ? "2.4.1\n" : "2.4.0\n");
+    }
+    // A dictionary without the key, or a key that is not a text, falls back.
+    plist_t dict = plist_new_dict();
+    plist_dict_set_item(dict, "CFBundleShortVersionString", plist_new_uint(3));
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(dict, &xml, &length);
+    test::writeFile(contents + "/Info.plist", std::string(xml, length));
+    free(xml);
+    plist_free(dict);
+    EXPECT_EQ(runOrvex(contents + "/MacOS/ORVEX", "-version").out, "0.0.0-dev\n");
+    test::writeFile(contents + "/Info.plist", "not a plist");
+    EXPECT_EQ(runOrvex(contents + "/MacOS/ORVEX", "-version").out, "0.0.0-dev\n");
+}
+
+TEST(Entry, RolesNotYetBuiltFailLoudly) {
+    for (std::string role :
+         {"-service", "-install-service", "-uninstall-service", "-Service", "-VERSION", ""}) {
+        auto outcome = runOrvex(ORVEX_EXECUTABLE, role);
+        EXPECT_EQ(outcome.status, 2) << role;
+        EXPECT_EQ(outcome.err, "роль ещё не собрана\n") << role;
+        EXPECT_EQ(outcome.out, "") << role;
+    }
+}
