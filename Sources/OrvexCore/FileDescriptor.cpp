@@ -1,0 +1,12 @@
+#include "FileDescriptor.h"
+
+#include <unistd.h>
+
+namespace orvex {
+
+void FileDescriptor::reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+}
+
+} // namespace orvex
