@@ -1,0 +1,40 @@
+#pragma once
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <string>
+#include <utility>
+
+namespace orvex {
+struct LocalSocks;
+struct VlessLink;
+} // namespace orvex
+
+// The proxy engine's configuration file, written before every engine start.
+namespace orvex::XrayConfig {
+
+// Resolvers that answer advertising and tracking domains with nothing.
+inline constexpr const char* dnsAdsPrimary = "94.140.14.14";
+inline constexpr const char* dnsAdsSecondary = "94.140.15.15";
+// A plain public resolver.
+inline constexpr const char* dnsOpenPrimary = "1.1.1.1";
+inline constexpr const char* dnsOpenSecondary = "1.0.0.1";
+
+// Primary first.
+std::pair<std::string, std::string> dnsPair(bool blockAds);
+
+// Private and Russian addresses and Russian sites go out directly; everything else through
+// the proxy.
+nlohmann::json routing();
+nlohmann::json dns(bool blockAds);
+
+// Pretty-printed JSON with the keys of every object sorted, so equal inputs give equal bytes.
+// The link is written as it is: an engine that does not understand a value refuses to start,
+// which the tunnel reports. With `splitRu` the direct outbound leaves through
+// `sendThroughInterface`, else through `sendThroughIP`, so that it does not loop into the
+// tunnel. Throws only if the serializer fails.
+std::string build(const VlessLink& link, bool splitRu, const std::string& sendThroughIP,
+                  const std::string& sendThroughInterface, const LocalSocks& socks, bool blockAds,
+                  bool verbose);
+
+} // namespace orvex::XrayConfig
