@@ -1,0 +1,1 @@
+orvex_test(core_log LABEL unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/LogTest.cpp)
