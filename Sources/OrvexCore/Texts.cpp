@@ -1,0 +1,258 @@
+#include "Texts.h"
+
+#include <cstdio>
+#include <ctime>
+#include <map>
+
+#include "APIError.h"
+#include "Error.h"
+#include "Text.h"
+
+namespace orvex::Texts {
+namespace {
+
+const std::string unknownError = "Неизвестная ошибка.";
+
+// ASCII and Cyrillic letters to lower case, other bytes unchanged: enough for the keyword
+// rules below, whatever the process locale says.
+std::string lowerCase(std::string_view text) {
+    std::string out = Text::asciiLower(text);
+    for (size_t i = 0; i + 1 < out.size(); ++i) {
+        auto lead = static_cast<unsigned char>(out[i]);
+        auto next = static_cast<unsigned char>(out[i + 1]);
+        if (lead != 0xD0) continue;
+        if (next >= 0x90 && next <= 0x9F) { // А..П
+            out[i + 1] = static_cast<char>(next + 0x20);
+        } else if (next >= 0xA0 && next <= 0xAF) { // Р..Я
+            out[i] = static_cast<char>(0xD1);
+            out[i + 1] = static_cast<char>(next - 0x20);
+        } else if (next >= 0x80 && next <= 0x8F) { // Ѐ..Џ, Ё among them
+            out[i] = static_cast<char>(0xD1);
+            out[i + 1] = static_cast<char>(next + 0x10);
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string apiErrorText(const APIError& error) {
+    if (error.status == 401) return "Сессия истекла — привяжите устройство заново.";
+    if (error.status == 403) return "Доступ запрещён. Напишите в поддержку, если это ошибка.";
+    if (error.status == 404) return "Функция пока недоступна.";
+    if (error.status == 429) return "Слишком много попыток. Подождите немного и повторите.";
+    if (error.status >= 500) return "Сервер временно недоступен. Попробуйте позже.";
+    if (!error.detail.empty()) return stripEmoji(error.detail);
+    return "Не удалось выполнить запрос. Попробуйте позже.";
+}
+
+// Errors that are not ORVEX's own carry the library's or the platform's English wording;
+// the transport's words for a missing network or a silent server become one of two lines.
+std::string fromDescription(const std::string& description) {
+    if (description.empty()) return unknownError;
+    std::string lower = lowerCase(description);
+    for (const char* word : {"offline", "not connect", "сет", "internet"})
+        if (lower.find(word) != std::string::npos)
+            return "Нет соединения с интернетом. Проверьте сеть и попробуйте снова.";
+    for (const char* word : {"timed out", "time out"})
+        if (lower.find(word) != std::string::npos)
+            return "Сервер не отвечает. Проверьте интернет или попробуйте позже.";
+    return description;
+}
+
+// Reads exactly `count` decimal digits.
+bool digits(std::string_view text, size_t& pos, size_t count, int& value) {
+    if (pos + count > text.size()) return false;
+    value = 0;
+    for (size_t i = 0; i < count; ++i) {
+        char c = text[pos + i];
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    pos += count;
+    return true;
+}
+
+bool literal(std::string_view text, size_t& pos, char expected) {
+    if (pos >= text.size() || text[pos] != expected) return false;
+    ++pos;
+    return true;
+}
+
+// The zone designator: "Z" or a signed offset with a colon; its value in minutes east of UTC.
+bool zone(std::string_view text, size_t& pos, int& minutesEast) {
+    if (literal(text, pos, 'Z')) {
+        minutesEast = 0;
+        return true;
+    }
+    if (pos >= text.size() || (text[pos] != '+' && text[pos] != '-')) return false;
+    int sign = text[pos] == '-' ? -1 : 1;
+    ++pos;
+    int hours = 0;
+    int minutes = 0;
+    if (!digits(text, pos, 2, hours) || !literal(text, pos, ':') || !digits(text, pos, 2, minutes))
+        return false;
+    if (hours > 23 || minutes > 59) return false;
+    minutesEast = sign * (hours * 60 + minutes);
+    return true;
+}
+
+bool isDropped(char32_t c) {
+    return (c >= 0x2B00 && c <= 0x2BFF) || (c >= 0x1F1E6 && c <= 0x1F1FF) || (c >= 0x1F300 && c <= 0x1FAFF) ||
+           (c >= 0x2600 && c <= 0x27BF) || c == 0xFE0F || c == 0x200D;
+}
+
+// The length of the UTF-8 sequence a lead byte announces; 0 for a byte that cannot lead.
+size_t sequenceLength(unsigned char lead) {
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC0 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF7) return 4;
+    return 0;
+}
+
+char32_t scalar(std::string_view sequence) {
+    auto byte = [&](size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(sequence[i])); };
+    switch (sequence.size()) {
+    case 1:
+        return byte(0);
+    case 2:
+        return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
+    case 3:
+        return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    default:
+        return (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
+    }
+}
+
+} // namespace
+
+std::string humanError(const std::exception& error) {
+    if (auto api = dynamic_cast<const APIError*>(&error)) return apiErrorText(*api);
+    if (dynamic_cast<const Error*>(&error) != nullptr) return error.what();
+    return fromDescription(error.what());
+}
+
+std::string humanError(const std::exception_ptr& error) {
+    if (!error) return unknownError;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& caught) {
+        return humanError(caught);
+    } catch (...) {
+        return unknownError;
+    }
+}
+
+std::string serverChangeWait(std::int64_t seconds) {
+    // Whole minutes rounded up, in integers so that no value can overflow a conversion.
+    std::int64_t minutes = seconds <= 0 ? 1 : seconds / 60 + (seconds % 60 != 0 ? 1 : 0);
+    return "Сменить сервер можно снова через " + std::to_string(minutes) + " мин.";
+}
+
+std::string eventLabel(const std::string& eventType) {
+    static const std::map<std::string, std::string> labels = {
+        {"vpn_connected", "Подключение"},
+        {"vpn_disconnected", "Отключение"},
+        {"vpn_error", "Ошибка"},
+        {"config_refreshed", "Обновление конфига"},
+        {"server_change_requested", "Открыт бот для смены сервера"},
+        {"server_changed", "Сервер изменён"},
+        {"support_report_sent", "Отчёт в поддержку"},
+        {"promo_redeemed", "Промокод активирован"},
+        {"reconnect_failed", "Не удалось восстановить соединение"},
+        {"subscription_activated", "Подписка активирована"},
+        {"subscription_renewed", "Подписка продлена"},
+        {"payment_refunded", "Stars возвращены"},
+        {"support_report_received", "Обращение в поддержку получено"},
+        {"referral_bonus", "Начислен бонус за реферала"},
+        {"gift_sent", "Подарок отправлен другу"},
+        {"gift_claimed", "Подарок получен"},
+    };
+    auto found = labels.find(eventType);
+    return found == labels.end() ? eventType : found->second;
+}
+
+std::string platformLabel(const std::string& platform) {
+    static const std::map<std::string, std::string> labels = {
+        {"android", "Android"},
+        {"windows", "Windows"},
+        {"macos", "macOS"},
+        {"ios", "iOS"},
+    };
+    auto found = labels.find(platform);
+    return found == labels.end() ? platform : found->second;
+}
+
+std::optional<Instant> parseISO(std::string_view text) {
+    using namespace std::chrono;
+    size_t pos = 0;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!digits(text, pos, 4, year) || !literal(text, pos, '-') || !digits(text, pos, 2, month) ||
+        !literal(text, pos, '-') || !digits(text, pos, 2, day) || !literal(text, pos, 'T') ||
+        !digits(text, pos, 2, hour) || !literal(text, pos, ':') || !digits(text, pos, 2, minute) ||
+        !literal(text, pos, ':') || !digits(text, pos, 2, second))
+        return std::nullopt;
+    year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                        std::chrono::day{static_cast<unsigned>(day)}};
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+
+    microseconds fraction{0};
+    int minutesEast = 0;
+    if (pos < text.size()) {
+        if (literal(text, pos, '.')) {
+            // Any number of digits; those beyond microseconds cannot change the result.
+            size_t first = pos;
+            std::int64_t micros = 0;
+            std::int64_t scale = 100000;
+            for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos, scale /= 10)
+                if (scale > 0) micros += (text[pos] - '0') * scale;
+            if (pos == first) return std::nullopt;
+            fraction = microseconds{micros};
+        }
+        // A fraction needs a zone after it; a zone-less time stamp has no fraction.
+        if (!zone(text, pos, minutesEast) || pos != text.size()) return std::nullopt;
+    }
+    return Instant{sys_days{date} + hours{hour} + minutes{minute} + seconds{second} + fraction -
+                   minutes{minutesEast}};
+}
+
+std::string stamp(const std::string& text) {
+    auto instant = parseISO(text);
+    if (!instant) return text;
+    auto time = static_cast<std::time_t>(
+        std::chrono::floor<std::chrono::seconds>(*instant).time_since_epoch().count());
+    // The zone may have changed since the last call (TZ in tests, a move across zones).
+    tzset();
+    std::tm local{};
+    if (localtime_r(&time, &local) == nullptr) return text;
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%02d.%02d в %02d:%02d", local.tm_mday, local.tm_mon + 1,
+                  local.tm_hour, local.tm_min);
+    return buffer;
+}
+
+std::string stripEmoji(std::string_view text) {
+    std::string kept;
+    kept.reserve(text.size());
+    for (size_t pos = 0; pos < text.size();) {
+        size_t length = sequenceLength(static_cast<unsigned char>(text[pos]));
+        std::string_view sequence = text.substr(pos, length);
+        if (length == 0 || sequence.size() != length || !Text::isValidUTF8(sequence)) {
+            // A stray byte becomes the replacement character, as it would when the bytes were
+            // decoded as text; kept raw, it could join bytes around a dropped scalar into a
+            // new pictograph.
+            kept += "\uFFFD";
+            ++pos;
+            continue;
+        }
+        if (!isDropped(scalar(sequence))) kept += sequence;
+        pos += length;
+    }
+    std::string collapsed;
+    collapsed.reserve(kept.size());
+    for (char c : kept)
+        if (c != ' ' || collapsed.empty() || collapsed.back() != ' ') collapsed += c;
+    return Text::trim(collapsed);
+}
+
+} // namespace orvex::Texts

@@ -1,0 +1,1 @@
+orvex_test(core_deeplink LABEL unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/DeepLinkTest.cpp)
