@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "Error.h"
+#include "FileDescriptor.h"
+
+// Blocking helpers over Unix-domain stream sockets, carrying one line per message: the
+// client connects, writes its request line, reads one response line and closes; the server
+// accepts, reads a line, writes one back and closes.
+namespace orvex::UnixSocket {
+
+// The address field holds 104 bytes on macOS, the zero included.
+constexpr std::size_t maxPathBytes = 103;
+constexpr int backlog = 16;
+constexpr std::size_t readChunk = 8192;
+// The longest message either side collects.
+constexpr std::size_t messageLimit = 4 * 1024 * 1024;
+
+class SocketError : public Error {
+public:
+    enum class Kind { create, connect, bind, listen, tooLongPath };
+    explicit SocketError(Kind kind, int errorNumber = 0);
+
+    Kind kind;
+    int errorNumber; // errno of the failed call; 0 for tooLongPath
+};
+
+// Replaces whatever is at `path` with a listening socket that every local user may reach
+// (mode 0666: the application runs as the user, the service as root).
+FileDescriptor listen(const std::string& path);
+
+// The next connection, or an empty descriptor with errno set when the listening socket
+// fails. Interrupted calls and connections their client abandoned are skipped.
+FileDescriptor accept(int listening);
+
+// Everything up to the first line feed; the line feed and anything after it in the same
+// read are dropped. Stops at end of stream, on any error (a receive time limit among them)
+// or once `limit` bytes are held, which may be overshot by less than one chunk. Never fails.
+std::string readUntilNewline(int fd, std::size_t limit = messageLimit);
+
+// Writes every byte or throws SocketError (Kind::connect) with the failing call's errno.
+void writeAll(int fd, std::string_view data);
+
+// One whole client exchange: `payload` and a line feed out, one line back. Every send and
+// every receive is limited to `timeout` in whole seconds. A reply cut short by the limit or
+// by the service closing is returned as it is, possibly empty; the caller judges it.
+std::string request(const std::string& path, std::string_view payload, double timeout);
+
+} // namespace orvex::UnixSocket
