@@ -1,0 +1,1 @@
+orvex_test(core_child LABEL component SOURCES ${CMAKE_CURRENT_LIST_DIR}/ChildProcessTest.cpp)
