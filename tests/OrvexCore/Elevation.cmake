@@ -1,0 +1,1 @@
+orvex_test(core_elevation LABEL component SOURCES ${CMAKE_CURRENT_LIST_DIR}/ElevationTest.cpp)
