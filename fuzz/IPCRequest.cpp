@@ -1,0 +1,23 @@
+// The service reads one request line from any local user; whatever the bytes, decoding must
+// either succeed or throw IPCDecodeError, and what it accepts must survive a round trip.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "IPCProtocol.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view line(reinterpret_cast<const char*>(data), size);
+    orvex::IPCRequest request;
+    try {
+        request = orvex::IPCRequest::decode(line);
+    } catch (const orvex::IPCDecodeError&) {
+        return 0;
+    }
+    std::string encoded = request.encode();
+    if (encoded.find('\n') != std::string::npos) std::abort();
+    if (!(orvex::IPCRequest::decode(encoded) == request)) std::abort();
+    return 0;
+}
