@@ -1,0 +1,2 @@
+orvex_test(core_systeminfo LABEL unit SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/SystemInfoTest.cpp)
