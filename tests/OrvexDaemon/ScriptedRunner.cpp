@@ -17,9 +17,7 @@ void ScriptedRunner::answer(const std::string& prefix, Shell::Result result) {
     rules_.emplace_back(prefix, std::move(result));
 }
 
-void ScriptedRunner::failCall(size_t k, std::string output) {
-    failures_[made_ + k] = std::move(output);
-}
+void ScriptedRunner::failCall(size_t k, std::string output) { failures_[made_ + k] = std::move(output); }
 
 Shell::Runner ScriptedRunner::runner() {
     return [this](const std::string& program, const std::vector<std::string>& arguments, double timeout) {
