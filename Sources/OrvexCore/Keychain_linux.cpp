@@ -51,12 +51,8 @@ bool sessionBusReachable() {
                 stat((std::string(runtime) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
     }
     if (!known) return false;
-    GError* error = nullptr;
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (bus == nullptr) {
-        g_clear_error(&error);
-        return false;
-    }
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (bus == nullptr) return false;
     g_dbus_connection_set_exit_on_close(bus, FALSE);
     g_object_unref(bus);
     return true;

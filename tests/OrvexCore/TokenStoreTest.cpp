@@ -1,18 +1,15 @@
 #include "TokenStore.h"
 
-#include <csignal>
 #include <filesystem>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "ChildProcess.h"
 #include "MemoryKeychain.h"
-#include "ScopeGuard.h"
+#include "Shell.h"
 #include "TestSupport.h"
-
-extern char** environ;
 
 using namespace orvex;
 
@@ -42,6 +39,35 @@ struct IsolatedUser {
     test::ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path()};
     test::ScopedEnv bus{"DBUS_SESSION_BUS_ADDRESS", std::nullopt};
     std::string tokenFile() const { return dir / "config/orvex/app-token"; }
+};
+
+// A D-Bus session bus of the test's own, with no services to activate, named in
+// DBUS_SESSION_BUS_ADDRESS while it lives.
+class PrivateSessionBus {
+public:
+    explicit PrivateSessionBus(const test::TempDir& dir)
+        : socket_(dir / "bus"), daemon_(start(dir, socket_)) {
+        if (!test::waitUntil([&] { return std::filesystem::exists(socket_); }))
+            throw std::runtime_error("dbus-daemon did not start");
+        address_.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket_);
+    }
+
+private:
+    static ChildProcess start(const test::TempDir& dir, const std::string& socket) {
+        test::writeFile(dir / "bus.conf",
+                        "<busconfig><type>session</type><listen>unix:path=" + socket +
+                            "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                            "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                            "<allow own=\"*\"/></policy></busconfig>\n");
+        ChildProcess::Options quiet;
+        quiet.error = ChildProcess::Redirect::toFile(dir / "bus.log");
+        return ChildProcess::spawn("/usr/bin/dbus-daemon", {"--config-file=" + dir / "bus.conf", "--nofork"},
+                                   quiet);
+    }
+
+    std::string socket_;
+    ChildProcess daemon_;
+    std::optional<test::ScopedEnv> address_;
 };
 
 } // namespace
@@ -137,38 +163,45 @@ TEST(TokenStore, FileFallbackWithoutSessionBus) {
     EXPECT_FALSE(std::filesystem::exists(user.tokenFile()));
 }
 
-// A session bus on which no Secret Service runs: the store must notice at once and use the
-// file, not wait for a service that never answers.
-TEST(TokenStore, FileFallbackWhenNoSecretServiceAnswers) {
+// A Secret Service that is not running yet (at login, or not installed) must be noticed at
+// once and the file used; once one answers (a private, unlocked GNOME Keyring here) the token
+// goes there and the file is removed. One test, as libsecret keeps its bus for the process.
+TEST(TokenStore, SecretServiceOnAPrivateBus) {
     IsolatedUser user;
-    std::string socket = user.dir / "bus";
-    test::writeFile(user.dir / "bus.conf",
-                    "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-                    "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                    "<busconfig><type>session</type><listen>unix:path=" +
-                        socket +
-                        "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                        "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                        "<allow own=\"*\"/></policy></busconfig>\n");
-    std::string config = "--config-file=" + user.dir / "bus.conf";
-    std::vector<char*> argv = {const_cast<char*>("dbus-daemon"), config.data(), const_cast<char*>("--nofork"),
-                               nullptr};
-    pid_t daemon = 0;
-    ASSERT_EQ(posix_spawnp(&daemon, "dbus-daemon", nullptr, nullptr, argv.data(), environ), 0);
-    ScopeGuard stop([daemon] {
-        kill(daemon, SIGTERM);
-        waitpid(daemon, nullptr, 0);
-    });
-    ASSERT_TRUE(test::waitUntil([&] { return std::filesystem::exists(socket); }));
-    test::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket);
+    test::ScopedEnv data("XDG_DATA_HOME", user.dir / "data");
+    PrivateSessionBus bus(user.dir);
+    Keychain& keychain = Keychain::system();
 
     auto started = std::chrono::steady_clock::now();
-    Keychain& keychain = Keychain::system();
-    ASSERT_TRUE(TokenStore::save("tok-bus", keychain));
-    EXPECT_EQ(TokenStore::load(keychain), "tok-bus");
-    EXPECT_EQ(test::readFile(user.tokenFile()), "tok-bus");
-    TokenStore::clear(keychain);
-    EXPECT_FALSE(TokenStore::isLinked(keychain));
+    ASSERT_TRUE(TokenStore::save("tok-file", keychain));
+    EXPECT_EQ(TokenStore::load(keychain), "tok-file");
+    EXPECT_EQ(test::readFile(user.tokenFile()), "tok-file");
     // A D-Bus call that waits for an answer gives up only after 25 seconds.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+
+    const std::string keyring = "/usr/bin/gnome-keyring-daemon";
+    if (access(keyring.c_str(), X_OK) != 0) GTEST_SKIP() << "gnome-keyring is not installed";
+    test::writeFile(user.dir / "password", "keyring-password", 0600);
+    // The daemon reads the password that creates and unlocks its login keyring from stdin.
+    auto daemon = ChildProcess::spawn(
+        "/bin/sh", {"-c", "exec \"$0\" --foreground --components=secrets --unlock < \"$1\"", keyring,
+                    user.dir / "password"});
+    ASSERT_TRUE(test::waitUntil([] {
+        auto answer =
+            Shell::run("/usr/bin/dbus-send",
+                       {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                        "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.secrets"},
+                       5);
+        return answer.output.find("boolean true") != std::string::npos;
+    }));
+
+    // The token saved while no service ran is still found.
+    EXPECT_EQ(TokenStore::load(keychain), "tok-file");
+    ASSERT_TRUE(TokenStore::save("tok-keyring", keychain));
+    EXPECT_FALSE(std::filesystem::exists(user.tokenFile()));
+    EXPECT_EQ(TokenStore::load(keychain), "tok-keyring");
+    ASSERT_TRUE(TokenStore::save("tok-keyring-2", keychain));
+    EXPECT_EQ(TokenStore::load(keychain), "tok-keyring-2");
+    TokenStore::clear(keychain);
+    EXPECT_FALSE(TokenStore::load(keychain));
 }
