@@ -3,6 +3,7 @@
 #include "Error.h"
 
 #include <string>
+#include <utility>
 
 namespace orvex {
 

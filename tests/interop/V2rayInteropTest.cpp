@@ -38,7 +38,7 @@ sockaddr_in loopback(std::uint16_t port) {
 // A connected socket whose reads and writes give up after a few seconds, so that a silent
 // engine fails the test instead of hanging it; empty when nothing listens.
 FileDescriptor connectTo(std::uint16_t port) {
-    FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    FileDescriptor fd(::socket(AF_INET, SOCK_STREAM, 0));
     timeval limit{5, 0};
     ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
@@ -74,7 +74,7 @@ std::string receive(int fd, std::size_t count) {
 // A plain HTTP/1.0 server on a free loopback port that answers every request with `body`.
 class HttpServer {
 public:
-    HttpServer() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    HttpServer() : listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
         auto address = loopback(0);
         socklen_t length = sizeof address;
         if (::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
@@ -96,7 +96,7 @@ private:
         while (!stop_) {
             pollfd ready{listener_.get(), POLLIN, 0};
             if (::poll(&ready, 1, 50) <= 0) continue;
-            FileDescriptor client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            FileDescriptor client(::accept(listener_.get(), nullptr, nullptr));
             if (!client) continue;
             timeval limit{5, 0};
             ::setsockopt(client.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
