@@ -44,6 +44,14 @@ std::optional<std::string> normalizeDecoded(const std::optional<std::string>& te
 } // namespace
 
 std::optional<std::string> code(const std::string& url) {
+    // libcurl reads the address up to its first NUL; what follows must not be ignored silently.
+    if (url.find('\0') != std::string::npos) return std::nullopt;
+    // libcurl forgives a missing or an extra slash after the scheme ("orvexvpn:/code/x",
+    // "orvexvpn:///code/x"), where a standard URL has no host "code" at all.
+    size_t colon = url.find(':');
+    if (colon == std::string::npos || url.compare(colon + 1, 2, "//") != 0 ||
+        url.compare(colon + 3, 1, "/") == 0)
+        return std::nullopt;
     std::unique_ptr<CURLU, URLDeleter> parsed(curl_url());
     if (!parsed) return std::nullopt;
     // The path is taken as written: "/a/../b" is a code, not a route to resolve.

@@ -43,10 +43,12 @@ TEST(DeepLink, CodeFromQuery) {
 }
 
 TEST(DeepLink, OtherLinksCarryNoCode) {
-    for (const char* url : {"", "code/ab12", "orvexvpn:code/ab12", "https://code/ab12",
-                            "orvexvpnx://code/ab12", "orvexvpn://toggle", "orvexvpn://update?c=1",
-                            "orvexvpn:///ab12", "orvexvpn://codes/ab", "orvexvpn://code /ab"})
+    for (const char* url :
+         {"", "code/ab12", "orvexvpn:code/ab12", "https://code/ab12", "orvexvpnx://code/ab12",
+          "orvexvpn://toggle", "orvexvpn://update?c=1", "orvexvpn:///ab12", "orvexvpn:/code/ab12",
+          "orvexvpn:///code/ab12", "orvexvpn://codes/ab", "orvexvpn://code /ab"})
         EXPECT_EQ(DeepLink::code(url), none) << url;
+    EXPECT_EQ(DeepLink::code(std::string("orvexvpn://code/ab\0cd", 21)), none);
     EXPECT_EQ(DeepLink::scheme, "orvexvpn");
 }
 
