@@ -136,6 +136,10 @@ TEST(Http, LimitsStreamsAndCancelsBodies) {
     }
     request.onData = nullptr;
 
+    // Large enough that the transfer is still running when the callback first sees data.
+    server->setOverride(
+        "/huge", Override{.body = std::string(8 << 20, 'h'), .contentType = "application/octet-stream"});
+    request.url = server->baseURL() + "huge";
     std::uint64_t lastSeen = 0;
     request.onProgress = [&](std::uint64_t received, std::uint64_t) {
         lastSeen = received;
