@@ -39,7 +39,7 @@ double bareSpawnMicroseconds() {
 
 // Shell::run of a program that ends at once, against the floor in alternation so both see the
 // same machine load. What Shell adds (pipe, reader, exit wait, output decoding) is the
-// overhead; a design that polled for the exit every 20 ms would show up to 20000 µs here.
+// overhead; checking for the exit every 20 ms instead would show up to 20000 µs here.
 void ShellRunTrueOverBareSpawn(benchmark::State& state) {
     std::vector<double> floor;
     std::vector<double> shell;
