@@ -1,12 +1,8 @@
 #include "RoutingJournal.h"
 
-#include "FileDescriptor.h"
+#include "AtomicFile.h"
 #include "Paths.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -17,22 +13,15 @@ namespace orvex::RoutingJournal {
 
 namespace {
 
-bool writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        done += static_cast<size_t>(written);
-    }
-    return true;
+std::optional<std::string> readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
-bool syncFile(int fd) {
-    while (fsync(fd) != 0) {
-        if (errno != EINTR) return false;
-    }
-    return true;
+bool replace(const std::string& path, const nlohmann::json& document) {
+    Paths::ensureDir(Paths::daemonLogDir());
+    return AtomicFile::write(path, document.dump(1) + "\n", 0600);
 }
 
 } // namespace
@@ -48,38 +37,18 @@ bool save(const Record& record) {
         remove();
         return true;
     }
-    nlohmann::json document = {{"serverIP", record.serverIP},
-                               {"scopedIface", record.scopedIface},
-                               {"scopedGateway", record.scopedGateway},
-                               {"ipv6Blocked", record.ipv6Blocked},
-                               {"dnsBackup", record.dnsBackup}};
-    std::string text = document.dump(1) + "\n";
-
-    Paths::ensureDir(Paths::daemonLogDir());
-    std::string temporary = path() + ".XXXXXX";
-    FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
-    if (!file) return false;
-    if (!writeAll(file.get(), text) || !syncFile(file.get())) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    file.reset();
-    if (std::rename(temporary.c_str(), path().c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // The rename itself must reach the disk too: DNS settings outlive a power cut.
-    FileDescriptor folder(::open(Paths::daemonLogDir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder) syncFile(folder.get());
-    return true;
+    return replace(path(), {{"serverIP", record.serverIP},
+                            {"scopedIface", record.scopedIface},
+                            {"scopedGateway", record.scopedGateway},
+                            {"ipv6Blocked", record.ipv6Blocked},
+                            {"dnsBackup", record.dnsBackup}});
 }
 
 std::optional<Record> load() {
-    std::ifstream file(path(), std::ios::binary);
-    if (!file) return std::nullopt;
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    auto text = readFile(path());
+    if (!text) return std::nullopt;
     try {
-        auto document = nlohmann::json::parse(text);
+        auto document = nlohmann::json::parse(*text);
         Record record;
         record.serverIP = document.at("serverIP").get<std::string>();
         record.scopedIface = document.at("scopedIface").get<std::string>();
@@ -93,5 +62,36 @@ std::optional<Record> load() {
 }
 
 void remove() { ::unlink(path().c_str()); }
+
+std::string childrenPath() { return Paths::daemonLogDir() + "/engine.pids"; }
+
+bool saveChildren(const std::vector<Child>& children) {
+    if (children.empty()) {
+        removeChildren();
+        return true;
+    }
+    auto list = nlohmann::json::array();
+    for (const auto& child : children)
+        list.push_back({{"pid", child.pid}, {"started", child.started}, {"name", child.name}});
+    return replace(childrenPath(), list);
+}
+
+std::vector<Child> loadChildren() {
+    auto text = readFile(childrenPath());
+    if (!text) return {};
+    std::vector<Child> children;
+    try {
+        for (const auto& entry : nlohmann::json::parse(*text)) {
+            Child child{entry.at("pid").get<pid_t>(), entry.at("started").get<std::string>(),
+                        entry.at("name").get<std::string>()};
+            if (child.pid > 0) children.push_back(std::move(child));
+        }
+    } catch (const nlohmann::json::exception&) {
+        return {};
+    }
+    return children;
+}
+
+void removeChildren() { ::unlink(childrenPath().c_str()); }
 
 } // namespace orvex::RoutingJournal

@@ -3,6 +3,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 // What the network changes of the current tunnel would need undone, kept on disk beside the
 // service log. Memory alone is not enough: a service killed while connected would otherwise
@@ -33,5 +35,26 @@ bool save(const Record& record);
 std::optional<Record> load();
 
 void remove();
+
+// A process the tunnel started (the engine or the bridge). A service that is killed leaves
+// them running, still holding the tunnel interface; the next start stops them, but only when
+// the id still names the same process (same start time), since the system reuses ids.
+struct Child {
+    pid_t pid = 0;
+    std::string started; // ProcessStartTime::of(pid) when it was started
+    std::string name;    // "xray" or "tun2socks"
+
+    bool operator==(const Child&) const = default;
+};
+
+std::string childrenPath();
+
+// Replaces the list atomically; an empty list removes it. False when it could not be written.
+bool saveChildren(const std::vector<Child>& children);
+
+// The list on disk; empty when there is none or it cannot be read.
+std::vector<Child> loadChildren();
+
+void removeChildren();
 
 } // namespace orvex::RoutingJournal

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,7 +45,6 @@ public:
         Millis portPoll{100};
         Millis bridgeSettle{1'000};
         Millis stopGrace{3'000};
-        Millis stopPoll{50};
         Millis firstCheck{3'000};
         Millis checkInterval{3'000};
         std::array<Millis, 3> reconnectPauses{Millis{5'000}, Millis{15'000}, Millis{30'000}};
@@ -101,7 +101,20 @@ public:
     static std::string allocTunName(const std::set<std::string>& up);
 
 private:
-    struct Pacer;
+    // Where the background steps sleep: woken early when the generation is raised or the
+    // tunnel is destroyed, so a disconnect ends a pending reconnect at once instead of after
+    // its pause.
+    struct Pacer {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::uint64_t raises = 0;
+        bool closed = false;
+
+        // True when the whole pause passed; false when cut short.
+        bool sleep(Millis pause);
+        void raise();
+        void close();
+    };
 
     // The connect itself; `reconnectOf` is the generation a reconnect belongs to. Returns
     // false when a newer generation made the attempt pointless (nothing is then left running
@@ -113,6 +126,7 @@ private:
     void stopProcesses();
     void stopOne(std::optional<ChildProcess>& process, const std::string& name);
     bool engageKillSwitch();
+    // Starts the bridge on `iface` and gives it the settle time; false when it has ended by then.
     bool startBridge(const std::string& iface, const std::string& proxy);
     void setStatus(TunnelState state, const std::string& serverName, const std::string& message,
                    bool hold = false);
@@ -120,13 +134,17 @@ private:
     std::int64_t generation();
     void recordChildren();
     std::string enginePath(const std::string& name) const;
+    // Whether something accepts a TCP connection on 127.0.0.1:`port` now.
+    static bool portAnswers(std::int64_t port);
+
+    // What the monitor does after one check.
+    enum class Verdict { healthy, failedOnce, networkChanged, engineStopped, ended };
 
     void startHealthMonitor(std::int64_t generation);
     static void monitor(std::weak_ptr<Tunnel> weak, std::shared_ptr<Pacer> pacer, std::int64_t generation);
-    // One check of the monitor: whether the monitor goes on.
-    bool check(std::int64_t generation, bool& failedBefore, int& counter);
-    static void reconnectNow(const std::shared_ptr<Tunnel>& self, std::int64_t generation);
-    static void attemptReconnect(std::weak_ptr<Tunnel> weak, std::int64_t generation, int attempt);
+    Verdict check(std::int64_t generation, bool failedBefore, int counter);
+    static void reconnectNow(const std::weak_ptr<Tunnel>& weak, std::int64_t generation);
+    static void attemptReconnect(const std::weak_ptr<Tunnel>& weak, std::int64_t generation, int attempt);
 
     Log& log_;
     Environment environment_;
@@ -144,6 +162,7 @@ private:
     std::string connectedIface_;
     bool killSwitchEnabled_ = false;
     bool adBlockEnabled_ = true;
+    // Written with both locks held, so the holder of operation_ may read them without lock_.
     std::optional<ChildProcess> xray_;
     std::optional<ChildProcess> tun2socks_;
     std::optional<LocalSocks> socks_;
