@@ -1,10 +1,14 @@
 #include "Texts.h"
 
+#include <arpa/inet.h>
 #include <climits>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "APIError.h"
+#include "FileDescriptor.h"
 #include "Http.h"
 #include "TestSupport.h"
 
@@ -27,6 +31,34 @@ public:
 private:
     test::ScopedEnv env_;
 };
+
+// A loopback socket bound to a free port; listening, it completes connections but never
+// answers them.
+struct LoopbackPort {
+    FileDescriptor socket{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    int port = 0;
+    explicit LoopbackPort(bool listening) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(socket.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            (listening && listen(socket.get(), 8) != 0) ||
+            getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot bind a loopback port");
+        port = ntohs(address.sin_port);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
+};
+
+std::string humanErrorOf(const Http::Request& request) {
+    try {
+        Http::perform(request);
+    } catch (...) {
+        return Texts::humanError(std::current_exception());
+    }
+    return "no error";
+}
 
 } // namespace
 
@@ -72,6 +104,20 @@ TEST(Texts, HumanErrorForOtherErrors) {
     EXPECT_EQ(fromThrown(std::make_exception_ptr(42)), "Неизвестная ошибка.");
     EXPECT_EQ(fromThrown(nullptr), "Неизвестная ошибка.");
     EXPECT_EQ(Texts::humanError(std::runtime_error("")), "Неизвестная ошибка.");
+}
+
+// Through the real transport: libcurl's failures must reach the user as the two network lines.
+TEST(Texts, HumanErrorForRealTransportFailures) {
+    Http::Request request;
+    request.timeout = 1;
+    {
+        LoopbackPort bound(false); // bound but not listening: the connection is refused
+        request.url = bound.url();
+        EXPECT_EQ(humanErrorOf(request), offline);
+    }
+    LoopbackPort silentServer(true);
+    request.url = silentServer.url();
+    EXPECT_EQ(humanErrorOf(request), silent);
 }
 
 TEST(Texts, ServerChangeWaitRoundsUpToWholeMinutes) {
