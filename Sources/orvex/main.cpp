@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "Daemon.h"
 #include "Version.h"
 
 namespace {
@@ -19,7 +20,7 @@ int runApp() { return roleNotBuilt(); }
 int main(int argc, char** argv) {
     if (argc < 2) return runApp();
     const std::string role = argv[1];
-    if (role == "-service") return roleNotBuilt();
+    if (role == "-service") return orvex::Daemon::run();
     if (role == "-install-service") return roleNotBuilt();
     if (role == "-uninstall-service") return roleNotBuilt();
     if (role == "-version") {

@@ -1,0 +1,198 @@
+// The service's request handling and accept loop, in-process over a real socket, with a
+// tunnel whose engine folder is empty: what the application sees, what the log keeps, and
+// that silent clients can neither starve the status poll nor hold a thread for ever.
+#include "DaemonDispatch.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+#include "DaemonClient.h"
+#include "Log.h"
+#include "Paths.h"
+#include "SocketPlatform.h"
+#include "TestSupport.h"
+#include "Tunnel.h"
+#include "UnixSocket.h"
+
+using namespace orvex;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A service without the process around it: the accept loop on its own thread.
+class InProcessService {
+public:
+    InProcessService()
+        : root_("ORVEX_ROOT", dir_.path()), home_("HOME", dir_ / "home"),
+          exitIP_("ORVEX_EXIT_IP_URL", "http://127.0.0.1:1/") {
+        std::filesystem::create_directories(dir_ / "var/run");
+        std::filesystem::create_directories(dir_ / "engine");
+        test::writeFile(Paths::daemonLogDir() + "/logging.on", "");
+        log_ = std::make_unique<Log>(Paths::daemonLogDir(), "service");
+        auto environment = Tunnel::Environment::production();
+        std::string engine = dir_ / "engine";
+        environment.engineDir = [engine] { return engine; };
+        tunnel_ = std::make_shared<Tunnel>(*log_, environment);
+        listening_ = UnixSocket::listen(Paths::socket());
+        thread_ = std::thread([this] { Daemon::serve(listening_.get(), tunnel_, *log_); });
+    }
+    ~InProcessService() {
+        ::shutdown(listening_.get(), SHUT_RDWR);
+        thread_.join();
+    }
+
+    Log& log() { return *log_; }
+    std::string logText() {
+        log_->flush();
+        return test::readFile(log_->filePath());
+    }
+    const test::TempDir& dir() const { return dir_; }
+
+private:
+    test::TempDir dir_;
+    test::ScopedEnv root_;
+    test::ScopedEnv home_;
+    test::ScopedEnv exitIP_;
+    std::unique_ptr<Log> log_;
+    std::shared_ptr<Tunnel> tunnel_;
+    FileDescriptor listening_;
+    std::thread thread_;
+};
+
+FileDescriptor connectToService() {
+    FileDescriptor fd(SocketPlatform::openStream());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = Paths::socket();
+    std::copy(path.begin(), path.end(), address.sun_path);
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address),
+                  SocketPlatform::finishAddress(address)) != 0)
+        return {};
+    return fd;
+}
+
+IPCResponse exchange(const std::string& line) {
+    return IPCResponse::decode(UnixSocket::request(Paths::socket(), line, 10));
+}
+
+IPCRequest requestFor(IPCMethod method) {
+    IPCRequest request;
+    request.method = method;
+    return request;
+}
+
+} // namespace
+
+TEST(Daemon, AnswersEveryMethodAndLogsAllButThePolls) {
+    InProcessService service;
+
+    // A client that closes without writing gets nothing and leaves no line.
+    EXPECT_EQ(UnixSocket::request(Paths::socket(), "", 5), "");
+    EXPECT_TRUE(DaemonClient::isRunning());
+    auto status = DaemonClient::status();
+    EXPECT_EQ(status.state, TunnelState::disconnected);
+    EXPECT_EQ(service.logText(), "");
+
+    DaemonClient::disconnect();
+    std::string log = service.logText();
+    EXPECT_NE(log.find("[service] -> disconnect\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("[service] <- ok\n"), std::string::npos) << log;
+
+    auto missingLink = DaemonClient::send(requestFor(IPCMethod::connect), 5);
+    EXPECT_EQ(missingLink, IPCResponse::failure("пустой конфиг сервера"));
+    IPCRequest emptyLink = requestFor(IPCMethod::connect);
+    emptyLink.vlessRaw = "";
+    EXPECT_EQ(DaemonClient::send(emptyLink, 5), IPCResponse::failure("пустой конфиг сервера"));
+    EXPECT_NE(service.logText().find("<- ошибка: пустой конфиг сервера\n"), std::string::npos);
+
+    // A connect that fails carries the tunnel's own text and the status it left.
+    IPCRequest connect = requestFor(IPCMethod::connect);
+    connect.vlessRaw = "vless://b831381d-6324-4d53-ad4f-8cda48b30811@203.0.113.9:443?type=tcp";
+    connect.serverName = "Нидерланды";
+    auto failed = DaemonClient::send(connect, 10);
+    std::string missing = "не найден файл движка: " + (service.dir() / "engine/xray");
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.error, missing);
+    ASSERT_TRUE(failed.status.has_value());
+    EXPECT_EQ(failed.status->state, TunnelState::error);
+    EXPECT_EQ(failed.status->message, missing);
+
+    // Undecodable requests are answered, never dropped.
+    for (std::string line : {std::string("not json"), std::string(R"({"method":"ping"})"),
+                             std::string(R"({"method":"reboot","loggingEnabled":false,)"
+                                         R"("killSwitchEnabled":false,"adBlockEnabled":true})")}) {
+        auto response = exchange(line);
+        EXPECT_FALSE(response.ok) << line;
+        ASSERT_TRUE(response.error.has_value()) << line;
+        EXPECT_TRUE(response.error->starts_with("не разобран запрос: ")) << *response.error;
+        EXPECT_FALSE(response.status.has_value());
+    }
+
+    // No updater is built in: a version is refused, never reported as installed.
+    IPCRequest update = requestFor(IPCMethod::installUpdate);
+    EXPECT_EQ(DaemonClient::send(update, 5), IPCResponse::failure("не указана версия обновления"));
+    update.version = "2.0.0";
+    EXPECT_EQ(DaemonClient::send(update, 5), IPCResponse::failure("обновление не установлено"));
+    EXPECT_THROW(DaemonClient::installUpdate("2.0.0"), DaemonError);
+
+    auto speed = DaemonClient::send(requestFor(IPCMethod::speedTest), 10);
+    EXPECT_EQ(speed, IPCResponse::failure("замер возможен только при подключённом туннеле"));
+
+    auto adBlock = DaemonClient::setAdBlock(false);
+    EXPECT_FALSE(adBlock.needReconnect);
+    EXPECT_FALSE(adBlock.status.adBlockEnabled);
+    EXPECT_TRUE(DaemonClient::setKillSwitch(true).killSwitchEnabled);
+    EXPECT_EQ(DaemonClient::checkInternet().exitIP, "");
+}
+
+TEST(Daemon, SetLoggingSwitchesTheServiceLogAndSaysSo) {
+    InProcessService service;
+    service.log().setEnabled(false);
+    DaemonClient::disconnect(); // not written: logging is off
+    DaemonClient::setLogging(true);
+    EXPECT_TRUE(std::filesystem::exists(Paths::daemonLogDir() + "/logging.on"));
+    std::string log = service.logText();
+    EXPECT_EQ(log.find("disconnect"), std::string::npos) << log;
+    EXPECT_EQ(log.find("-> set_logging"), std::string::npos) << log;
+    EXPECT_NE(log.find("[service] логирование демона: true\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("<- ok\n"), std::string::npos) << log;
+
+    DaemonClient::setLogging(false);
+    EXPECT_FALSE(std::filesystem::exists(Paths::daemonLogDir() + "/logging.on"));
+    EXPECT_EQ(service.logText().find("логирование демона: false"), std::string::npos);
+}
+
+TEST(Daemon, SilentClientsNeitherStarveTheStatusPollNorStayForever) {
+    InProcessService service;
+    std::vector<FileDescriptor> silent;
+    for (int i = 0; i < 200; ++i) {
+        silent.push_back(connectToService());
+        ASSERT_TRUE(silent.back()) << i;
+    }
+    auto started = std::chrono::steady_clock::now();
+    // The polls go on being answered while all of them hang.
+    for (int i = 0; i < 20; ++i) {
+        auto before = std::chrono::steady_clock::now();
+        EXPECT_EQ(DaemonClient::status().state, TunnelState::disconnected);
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 8s) << "the polls were not answered in time";
+
+    // Each is closed without an answer once its receive limit has run out.
+    for (auto& fd : silent) {
+        timeval limit{30, 0};
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char byte = 0;
+        EXPECT_EQ(::read(fd.get(), &byte, 1), 0);
+    }
+    auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, Daemon::receiveLimit - 1s);
+    EXPECT_LT(waited, Daemon::receiveLimit + 15s);
+    EXPECT_EQ(service.logText(), "");
+}

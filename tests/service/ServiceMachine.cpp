@@ -1,0 +1,186 @@
+#include "ServiceMachine.h"
+
+#include <csignal>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "DaemonClient.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace orvex::test {
+
+namespace {
+
+std::string bundle(const std::string& root) { return root + "/Applications/ORVEX.app/Contents"; }
+
+// A hard link when the build and the temporary folder share a file system (the service then
+// still runs from inside the bundle, which is what it looks at), a copy otherwise.
+void placeExecutable(const std::string& to) {
+    std::error_code error;
+    fs::create_hard_link(ORVEX_EXECUTABLE, to, error);
+    if (error) fs::copy_file(ORVEX_EXECUTABLE, to);
+}
+
+std::vector<pid_t> allProcesses() {
+    std::vector<pid_t> pids;
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), &::closedir);
+    if (!proc) return pids;
+    while (dirent* entry = ::readdir(proc.get())) {
+        char* end = nullptr;
+        long pid = std::strtol(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0') pids.push_back(static_cast<pid_t>(pid));
+    }
+    return pids;
+}
+
+} // namespace
+
+bool processAlive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+ServiceMachine::ServiceMachine() : root_("ORVEX_ROOT", dir_.path()), home_("HOME", dir_.path() + "/home") {
+    system_ = std::make_unique<FakeSystem>(root());
+    // The service reads which interfaces are up from the real machine, where only the
+    // loopback interface is sure to be; both services with DNS therefore sit on it.
+    auto service = [](const char* name, const char* device, bool enabled) {
+        return json{{"name", name}, {"port", name}, {"device", device}, {"enabled", enabled}};
+    };
+    system_->setServices(
+        json::array({service("Wi-Fi", "lo", true), service("USB 10/100/1000 LAN", "lo", true),
+                     service("Thunderbolt Bridge", "en1", true)}));
+
+    // No tunnel interface until the bridge makes one.
+    json interfaces = json::array();
+    for (const auto& iface : system_->interfaces())
+        if (iface.at("name") != "utun4") interfaces.push_back(iface);
+    system_->setInterfaces(interfaces);
+
+    fs::create_directories(root() + "/home");
+    fs::create_directories(root() + "/var/run");
+    fs::create_directories(bundle(root()) + "/MacOS");
+    placeExecutable(bundle(root()) + "/MacOS/ORVEX");
+    fs::create_directories(engineDir());
+    for (const char* program : {"xray", "tun2socks"})
+        fs::create_symlink(fixture(program), engineDir() + "/" + program);
+    writeFile(engineDir() + "/geoip.dat", "fake geoip\n");
+    writeFile(engineDir() + "/geosite.dat", "fake geosite\n");
+    writeFile(stateDir() + "/logging.on", "");
+}
+
+ServiceMachine::~ServiceMachine() {
+    if (running()) stop(SIGKILL);
+    // Whatever the service started and a failed test left running must not outlive the test.
+    for (pid_t pid : strayProcesses()) ::kill(pid, SIGKILL);
+}
+
+void ServiceMachine::useEngine(const std::string& name, const std::string& program) {
+    fs::remove(engineDir() + "/" + name);
+    fs::create_symlink(program, engineDir() + "/" + name);
+}
+
+void ServiceMachine::setEngineBehaviour(const std::string& name, const std::string& mode) {
+    writeFile(root() + "/fake-engine/" + name + ".mode", mode);
+}
+
+std::vector<json> ServiceMachine::engineRuns(const std::string& name) const {
+    std::vector<json> runs;
+    std::istringstream lines(readFile(root() + "/fake-engine/" + name + ".runs"));
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) runs.push_back(json::parse(line));
+    return runs;
+}
+
+std::string ServiceMachine::engineDir() const { return bundle(root()) + "/Resources/engine"; }
+std::string ServiceMachine::stateDir() const { return root() + "/Library/Logs/ORVEX"; }
+std::string ServiceMachine::socketPath() const { return root() + "/var/run/orvex-vpn.sock"; }
+
+ChildProcess ServiceMachine::spawnService() const {
+    ChildProcess::Options options;
+    options.output = ChildProcess::Redirect::toFile(root() + "/service.out");
+    options.error = ChildProcess::Redirect::toFile(root() + "/service.out");
+    return ChildProcess::spawn(bundle(root()) + "/MacOS/ORVEX", {"-service"}, options);
+}
+
+void ServiceMachine::start() {
+    service_.emplace(spawnService());
+    bool answering = waitUntil([&] { return DaemonClient::isRunning() || !service_->running(); },
+                               std::chrono::seconds(30));
+    if (!answering || !service_->running())
+        throw std::runtime_error("the service did not start:\n" + readFile(root() + "/service.out") + log());
+}
+
+ChildProcess ServiceMachine::startAnother() { return spawnService(); }
+
+int ServiceMachine::stop(int signal) {
+    ::kill(service_->pid(), signal);
+    if (!service_->waitFor(std::chrono::seconds(30))) throw std::runtime_error("the service did not stop");
+    int status = service_->exitCode().value_or(-1);
+    service_.reset();
+    return status;
+}
+
+std::string ServiceMachine::log() const { return readFile(stateDir() + "/service.log"); }
+
+bool ServiceMachine::waitForLog(const std::string& text, std::chrono::milliseconds limit) const {
+    return waitUntil([&] { return log().find(text) != std::string::npos; }, limit);
+}
+
+size_t ServiceMachine::logCount(const std::string& text) const {
+    std::string all = log();
+    size_t count = 0;
+    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + text.size())) ++count;
+    return count;
+}
+
+std::vector<pid_t> ServiceMachine::strayProcesses() const {
+    std::vector<pid_t> found;
+    pid_t service = pid();
+    for (pid_t pid : allProcesses()) {
+        if (pid == service || pid == ::getpid() || !processAlive(pid)) continue;
+        std::string commandLine = readFile("/proc/" + std::to_string(pid) + "/cmdline");
+        if (commandLine.find(root()) != std::string::npos) found.push_back(pid);
+    }
+    return found;
+}
+
+std::vector<pid_t> ServiceMachine::enginePids(const std::string& name) const {
+    std::vector<pid_t> found;
+    for (pid_t pid : strayProcesses())
+        if (readFile("/proc/" + std::to_string(pid) + "/cmdline").find("/engine/" + name) !=
+            std::string::npos)
+            found.push_back(pid);
+    return found;
+}
+
+size_t ServiceMachine::serviceDescriptors() const {
+    size_t count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid()) + "/fd")) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+size_t ServiceMachine::serviceResidentKiB() const {
+    std::istringstream status(readFile("/proc/" + std::to_string(pid()) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmRSS:")) return std::stoul(line.substr(6));
+    return 0;
+}
+
+std::string ServiceMachine::link(const std::string& address, int port) {
+    return "vless://b831381d-6324-4d53-ad4f-8cda48b30811@" + address + ":" + std::to_string(port) +
+           "?encryption=none&type=tcp#Test";
+}
+
+} // namespace orvex::test
