@@ -124,6 +124,8 @@ Code classify(CURLcode result, long osErrno) {
 // State shared with libcurl's callbacks for the length of one request.
 struct Transfer {
     const Request* request = nullptr;
+    CURL* easy = nullptr;
+    bool bodyStarted = false;
     Response response;
     std::uint64_t received = 0;
     bool overLimit = false;
@@ -134,6 +136,19 @@ size_t onBody(char* data, size_t size, size_t count, void* context) {
     auto* transfer = static_cast<Transfer*>(context);
     size_t length = size * count;
     transfer->received += length;
+    if (!transfer->bodyStarted && transfer->request->onBodyStart) {
+        transfer->bodyStarted = true;
+        long status = 0;
+        curl_off_t announced = -1;
+        curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        try {
+            transfer->request->onBodyStart(status, announced > 0 ? static_cast<std::uint64_t>(announced) : 0);
+        } catch (...) {
+            transfer->failure = std::current_exception();
+            return CURL_WRITEFUNC_ERROR;
+        }
+    }
     if (transfer->request->maxBytes && transfer->received > *transfer->request->maxBytes) {
         transfer->overLimit = true;
         return CURL_WRITEFUNC_ERROR;
@@ -239,6 +254,31 @@ bool isValidURL(const std::string& url) {
     return lowered == "http" || lowered == "https";
 }
 
+std::optional<std::string> replacingOrigin(const std::string& url, const std::string& origin) {
+    initialiseOnce();
+    std::unique_ptr<CURLU, URLDeleter> target(curl_url());
+    std::unique_ptr<CURLU, URLDeleter> source(curl_url());
+    if (!target || !source || curl_url_set(target.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(source.get(), CURLUPART_URL, origin.c_str(), 0) != CURLUE_OK)
+        return std::nullopt;
+    auto part = [](CURLU* handle, CURLUPart which) -> std::optional<std::string> {
+        char* value = nullptr;
+        if (curl_url_get(handle, which, &value, 0) != CURLUE_OK || value == nullptr) return std::nullopt;
+        std::string text(value);
+        curl_free(value);
+        return text;
+    };
+    auto scheme = part(source.get(), CURLUPART_SCHEME);
+    auto host = part(source.get(), CURLUPART_HOST);
+    if (!scheme || !host || host->empty() || !part(target.get(), CURLUPART_HOST)) return std::nullopt;
+    auto port = part(source.get(), CURLUPART_PORT);
+    if (curl_url_set(target.get(), CURLUPART_SCHEME, scheme->c_str(), 0) != CURLUE_OK ||
+        curl_url_set(target.get(), CURLUPART_HOST, host->c_str(), 0) != CURLUE_OK ||
+        curl_url_set(target.get(), CURLUPART_PORT, port ? port->c_str() : nullptr, 0) != CURLUE_OK)
+        return std::nullopt;
+    return part(target.get(), CURLUPART_URL);
+}
+
 Response perform(const Request& request) {
     initialiseOnce();
     std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
@@ -247,6 +287,7 @@ Response perform(const Request& request) {
 
     Transfer transfer;
     transfer.request = &request;
+    transfer.easy = easy;
     char libraryMessage[CURL_ERROR_SIZE] = {};
 
     curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());

@@ -62,6 +62,11 @@ struct Request {
     // When set, the answer's body is handed here piece by piece instead of being collected.
     // An exception thrown here ends the request and reaches the caller unchanged.
     std::function<void(std::string_view chunk)> onData;
+    // Called once, before the first piece of the final answer's body is handled, with that
+    // answer's status and announced length (0 when unknown), so a sink can tell a file from an
+    // error page and a download can measure its progress piece by piece. An exception thrown
+    // here ends the request and reaches the caller unchanged.
+    std::function<void(long status, std::uint64_t length)> onBodyStart;
 };
 
 struct Response {
@@ -78,5 +83,9 @@ Response perform(const Request& request);
 
 // Whether libcurl accepts `url` as an absolute http or https address.
 bool isValidURL(const std::string& url);
+
+// `url` with the scheme, host and port of `origin` (no port when `origin` names none); its
+// path and query stay. Nothing when either address cannot be parsed or lacks a scheme or host.
+std::optional<std::string> replacingOrigin(const std::string& url, const std::string& origin);
 
 } // namespace orvex::Http
