@@ -237,6 +237,17 @@ TEST_F(TunnelWorld, StatusAnswersDuringAConnectAndAStubbornEngineIsKilled) {
     EXPECT_EQ(count("stop: xray не завершился по-хорошему, снят принудительно"), 1u);
     EXPECT_EQ(count("stop: tun2socks не завершился по-хорошему, снят принудительно"), 0u);
     EXPECT_TRUE(noEngineLeft());
+
+    // A disconnect during a connect waits for it and then takes all of it down.
+    engine.setXrayMode(FakeEngine::XrayMode::listen);
+    std::thread superseded([&] { EXPECT_NO_THROW(tunnel->connect(serverLink, "Сервер", false)); });
+    EXPECT_TRUE(
+        test::waitUntil([&] { return tunnel->currentStatus().state == TunnelState::connecting; }, 5s));
+    tunnel->disconnect();
+    superseded.join();
+    EXPECT_EQ(tunnel->currentStatus().state, TunnelState::disconnected);
+    EXPECT_TRUE(noEngineLeft());
+    EXPECT_EQ(system.snapshot(), pristine);
 }
 
 TEST_F(TunnelWorld, MonitorReconnectsAfterTheEngineDiesAndAfterANetworkChange) {
