@@ -12,7 +12,6 @@
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -29,20 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-FileDescriptor connectTo(const std::string& path) {
-    FileDescriptor fd(SocketPlatform::openStream());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address),
-                  SocketPlatform::finishAddress(address)) != 0)
-        throw std::runtime_error("bench: connect failed");
-    return fd;
-}
-
 // The floor: fixed bytes out, bytes in until the line feed, nothing decoded.
 void bareExchange(const std::string& path, const std::string& requestLine) {
-    FileDescriptor fd = connectTo(path);
+    FileDescriptor fd = UnixSocket::connect(path);
     if (::send(fd.get(), requestLine.data(), requestLine.size(), SocketPlatform::sendFlags()) !=
         static_cast<ssize_t>(requestLine.size()))
         throw std::runtime_error("bench: short send");
@@ -83,7 +71,7 @@ public:
     }
     ~StatusServer() {
         stopping_ = true;
-        connectTo(path_);
+        UnixSocket::connect(path_);
         thread_.join();
         ::unsetenv("ORVEX_ROOT");
         std::filesystem::remove_all(root_);

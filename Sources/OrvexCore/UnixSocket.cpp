@@ -117,12 +117,9 @@ void writeAll(int fd, std::string_view data) {
     }
 }
 
-std::string request(const std::string& path, std::string_view payload, double timeout) {
+FileDescriptor connect(const std::string& path) {
     FileDescriptor fd(SocketPlatform::openStream());
     if (!fd) throw SocketError(SocketError::Kind::create, errno);
-    timeval limit = wholeSeconds(timeout);
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     Address address = makeAddr(path);
     while (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address.record), address.length) != 0) {
         if (errno == EINTR) continue;
@@ -130,6 +127,14 @@ std::string request(const std::string& path, std::string_view payload, double ti
         if (errno == EISCONN) break;
         throw SocketError(SocketError::Kind::connect, errno);
     }
+    return fd;
+}
+
+std::string request(const std::string& path, std::string_view payload, double timeout) {
+    FileDescriptor fd = connect(path);
+    timeval limit = wholeSeconds(timeout);
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     // One send for the line and its line feed: the common case costs one system call.
     std::string line;
     line.reserve(payload.size() + 1);

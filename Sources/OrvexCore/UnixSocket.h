@@ -44,6 +44,10 @@ std::string readUntilNewline(int fd, std::size_t limit = messageLimit);
 // Writes every byte or throws SocketError (Kind::connect) with the failing call's errno.
 void writeAll(int fd, std::string_view data);
 
+// A connected client socket (close-on-exec, no SIGPIPE) with no time limits set; throws
+// SocketError. Tests and tools that speak raw bytes use it too.
+FileDescriptor connect(const std::string& path);
+
 // One whole client exchange: `payload` and a line feed out, one line back. Every send and
 // every receive is limited to `timeout` in whole seconds. A reply cut short by the limit or
 // by the service closing is returned as it is, possibly empty; the caller judges it.

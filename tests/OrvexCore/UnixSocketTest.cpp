@@ -11,11 +11,9 @@
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <thread>
 
 #include "IPCTestServer.h"
-#include "SocketPlatform.h"
 #include "TestSupport.h"
 
 using namespace orvex;
@@ -28,17 +26,6 @@ namespace {
 std::string pathOfLength(const test::TempDir& dir, std::size_t length) {
     std::string path = dir / "";
     return path + std::string(length - path.size(), 's');
-}
-
-FileDescriptor connectTo(const std::string& path) {
-    FileDescriptor fd(SocketPlatform::openStream());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address),
-                  SocketPlatform::finishAddress(address)) != 0)
-        return {};
-    return fd;
 }
 
 bool closesOnExec(int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
@@ -94,7 +81,7 @@ TEST(UnixSocket, ListenReplacesStaleFileOpenToEveryone) {
     EXPECT_EQ(info.st_mode & 0777, 0666u);
     EXPECT_TRUE(closesOnExec(listening.get()));
 
-    FileDescriptor client = connectTo(path);
+    FileDescriptor client = UnixSocket::connect(path);
     ASSERT_TRUE(client);
     FileDescriptor accepted = UnixSocket::accept(listening.get());
     ASSERT_TRUE(accepted);
@@ -223,7 +210,7 @@ TEST(UnixSocket, WriterSurvivesAPeerThatLeft) {
     test::TempDir dir;
     std::string path = dir / "orvex.sock";
     FileDescriptor listening = UnixSocket::listen(path);
-    FileDescriptor client = connectTo(path);
+    FileDescriptor client = UnixSocket::connect(path);
     FileDescriptor accepted = UnixSocket::accept(listening.get());
     ASSERT_TRUE(accepted);
     client.reset();
