@@ -159,6 +159,7 @@ ChildProcess ChildProcess::spawn(const std::string& program, const std::vector<s
               "posix_spawn_file_actions_adddup2");
     else
         addRedirect(&actions, STDERR_FILENO, options.error);
+    check(SpawnPlatform::closeTheRest(&actions), "posix_spawn_file_actions_addclosefrom_np");
     // The folder change comes last so that relative redirection paths mean the caller's folder.
     if (!options.workingDirectory.empty())
         check(posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str()),

@@ -1,11 +1,17 @@
 #include "SpawnPlatform.h"
 
+#include <unistd.h>
+
 namespace orvex::SpawnPlatform {
 
-// Every descriptor of ours is opened close-on-exec (pipe2, O_CLOEXEC), so the child inherits
-// only what the file actions hand it plus the standard streams, without extra flags.
+// Every descriptor of ours is opened close-on-exec (pipe2, O_CLOEXEC); closeTheRest covers
+// what the process was handed by whoever started it.
 short extraFlags() { return 0; }
 
 int keepStandardStream(posix_spawn_file_actions_t*, int) { return 0; }
+
+int closeTheRest(posix_spawn_file_actions_t* actions) {
+    return posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1);
+}
 
 } // namespace orvex::SpawnPlatform

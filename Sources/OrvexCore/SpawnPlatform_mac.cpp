@@ -10,4 +10,7 @@ int keepStandardStream(posix_spawn_file_actions_t* actions, int fd) {
     return posix_spawn_file_actions_addinherit_np(actions, fd);
 }
 
+// POSIX_SPAWN_CLOEXEC_DEFAULT already closes everything not named.
+int closeTheRest(posix_spawn_file_actions_t*) { return 0; }
+
 } // namespace orvex::SpawnPlatform
