@@ -20,14 +20,17 @@ if(ORVEX_CLANG_TIDY)
   set(CMAKE_CXX_CLANG_TIDY ${CLANG_TIDY})
 endif()
 
-# A library made of every source in its folder; a folder with no sources yet gives an
+# A library made of every source in its folder, where platform files (*_linux.cpp,
+# *_mac.cpp, *_mac.mm) count only on their platform; a folder with no sources yet gives an
 # interface library so that dependants link against it already.
 function(orvex_library name)
-  cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  foreach(pattern IN LISTS ARG_EXCLUDE)
-    list(FILTER sources EXCLUDE REGEX "${pattern}")
-  endforeach()
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.mm)
+  if(APPLE)
+    list(FILTER sources EXCLUDE REGEX "_linux\\.cpp$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "_mac\\.(cpp|mm)$")
+  endif()
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
