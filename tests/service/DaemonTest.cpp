@@ -196,3 +196,41 @@ TEST(Daemon, SilentClientsNeitherStarveTheStatusPollNorStayForever) {
     EXPECT_LT(waited, Daemon::receiveLimit + 15s);
     EXPECT_EQ(service.logText(), "");
 }
+
+// Requests of every kind at once, as the application's poll, its actions and a second client
+// can send them: each is answered, and the settings end as the last writer left them.
+TEST(Daemon, ConcurrentRequestsAreAllAnswered) {
+    InProcessService service;
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 8; ++t)
+        clients.emplace_back([t, &answered] {
+            for (int i = 0; i < 20; ++i) {
+                switch ((t + i) % 5) {
+                case 0:
+                    DaemonClient::status();
+                    break;
+                case 1:
+                    DaemonClient::setKillSwitch(i % 2 == 0);
+                    break;
+                case 2:
+                    DaemonClient::setAdBlock(i % 2 == 0);
+                    break;
+                case 3:
+                    DaemonClient::disconnect();
+                    break;
+                case 4:
+                    EXPECT_THROW(DaemonClient::connect("vless://x@203.0.113.9:443", "Сервер"), DaemonError);
+                    break;
+                }
+                ++answered;
+            }
+        });
+    for (auto& client : clients) client.join();
+    EXPECT_EQ(answered, 160);
+    DaemonClient::setKillSwitch(true);
+    DaemonClient::setAdBlock(false);
+    auto status = DaemonClient::status();
+    EXPECT_TRUE(status.killSwitchEnabled);
+    EXPECT_FALSE(status.adBlockEnabled);
+}

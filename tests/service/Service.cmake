@@ -5,7 +5,7 @@ orvex_test(service_daemon LABEL component LIBS OrvexDaemon SOURCES ${CMAKE_CURRE
 set(service_machine_sources
   ${CMAKE_CURRENT_LIST_DIR}/ServiceMachine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../OrvexDaemon/FakeSystem.cpp)
-orvex_test(service_e2e LABEL service TIMEOUT 300 SOURCES
+orvex_test(service_e2e LABEL service TIMEOUT 600 SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ServiceTest.cpp ${service_machine_sources})
 orvex_test(service_slow LABEL service LABELS slow TIMEOUT 300 SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ServiceSlowTest.cpp ${service_machine_sources})
