@@ -99,3 +99,28 @@ TEST(ServiceSlow, ExhaustedReconnectsHoldTrafficWithTheKillSwitchOn) {
     EXPECT_FALSE(hasRoute(machine.system(), "0.0.0.0/1"));
     EXPECT_TRUE(machine.strayProcesses().empty());
 }
+
+// The engine's own slow ways to fail: a port that never opens is given its 10 s, and an
+// engine that ignores SIGTERM is killed after its 3 s of grace.
+TEST(ServiceSlow, AnEngineThatNeverListensOrIgnoresSigtermIsStillStopped) {
+    test::ServiceMachine machine;
+    std::string before = machine.system().snapshot();
+    machine.start();
+    machine.setEngineBehaviour("xray", "silent");
+    try {
+        DaemonClient::connect(test::ServiceMachine::link(), "Сервер");
+        ADD_FAILURE() << "the connect succeeded";
+    } catch (const DaemonError& error) {
+        EXPECT_STREQ(error.what(), "движок не поднял локальный порт");
+    }
+    EXPECT_TRUE(machine.strayProcesses().empty());
+
+    machine.setEngineBehaviour("xray", "stubborn");
+    ASSERT_EQ(DaemonClient::connect(test::ServiceMachine::link(), "Сервер").state, TunnelState::connected);
+    auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(DaemonClient::disconnect().state, TunnelState::disconnected);
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, 2500ms);
+    EXPECT_EQ(machine.logCount("stop: xray не завершился по-хорошему, снят принудительно\n"), 1u);
+    EXPECT_TRUE(machine.strayProcesses().empty());
+    EXPECT_EQ(machine.system().snapshot(), before);
+}
