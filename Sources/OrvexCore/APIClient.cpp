@@ -73,7 +73,11 @@ std::string APIClient::perform(const std::string& method, const std::string& pat
         request.method = method;
         request.headers = headers;
         request.body = body;
-        request.timeout = timeoutFor(index);
+        // The limit is on silence, not on the whole exchange, so a 20 MB attachment on a slow
+        // line still goes through while a server that stops answering is left after it.
+        request.timeout = 0;
+        request.connectTimeout = timeoutFor(index);
+        request.idleTimeout = timeoutFor(index);
         Http::Response response;
         try {
             response = Http::perform(request);

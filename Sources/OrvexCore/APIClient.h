@@ -30,7 +30,8 @@ public:
 
     static std::vector<std::string> defaultBaseURLs();
 
-    // Whole-request time limit for the base at `index`: two quick tries, then a patient one.
+    // How long a request to the base at `index` may wait for its connection or go without any
+    // bytes moving: two quick tries, then a patient one.
     static double timeoutFor(size_t index) { return index < 2 ? 6.0 : 25.0; }
 
     static std::string appVersion();

@@ -1,6 +1,8 @@
 #include "Http.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <curl/curl.h>
 #include <exception>
 #include <fstream>
@@ -129,6 +131,10 @@ struct Transfer {
     Response response;
     std::uint64_t received = 0;
     bool overLimit = false;
+    std::uint64_t headerBytes = 0;
+    std::uint64_t moved = 0;
+    std::chrono::steady_clock::time_point lastMoved = std::chrono::steady_clock::now();
+    bool idle = false;
     std::exception_ptr failure;
 };
 
@@ -169,6 +175,7 @@ size_t onBody(char* data, size_t size, size_t count, void* context) {
 size_t onHeader(char* data, size_t size, size_t count, void* context) {
     auto* transfer = static_cast<Transfer*>(context);
     size_t length = size * count;
+    transfer->headerBytes += length;
     std::string_view line(data, length);
     // Each answer of a redirect chain (and an interim 100) starts with its status line;
     // only the last answer's headers describe the body.
@@ -183,8 +190,23 @@ size_t onHeader(char* data, size_t size, size_t count, void* context) {
     return length;
 }
 
-int onProgressTick(void* context, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t, curl_off_t) {
+int onProgressTick(void* context, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t,
+                   curl_off_t uploaded) {
     auto* transfer = static_cast<Transfer*>(context);
+    if (transfer->request->idleTimeout > 0) {
+        auto now = std::chrono::steady_clock::now();
+        std::uint64_t moved = transfer->headerBytes + static_cast<std::uint64_t>(downloaded) +
+                              static_cast<std::uint64_t>(uploaded);
+        if (moved != transfer->moved) {
+            transfer->moved = moved;
+            transfer->lastMoved = now;
+        } else if (now - transfer->lastMoved >=
+                   std::chrono::duration<double>(transfer->request->idleTimeout)) {
+            transfer->idle = true;
+            return 1;
+        }
+    }
+    if (!transfer->request->onProgress) return 0;
     try {
         bool goOn = transfer->request->onProgress(static_cast<std::uint64_t>(downloaded),
                                                   static_cast<std::uint64_t>(downloadTotal));
@@ -349,7 +371,7 @@ Response perform(const Request& request) {
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
-    if (request.onProgress) {
+    if (request.onProgress || request.idleTimeout > 0) {
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgressTick);
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
@@ -359,6 +381,11 @@ Response perform(const Request& request) {
     if (transfer.failure) std::rethrow_exception(transfer.failure);
     if (result != CURLE_OK) {
         if (transfer.overLimit) result = CURLE_FILESIZE_EXCEEDED;
+        if (transfer.idle) {
+            result = CURLE_OPERATION_TIMEDOUT;
+            std::snprintf(libraryMessage, sizeof libraryMessage, "no data moved for %g seconds",
+                          request.idleTimeout);
+        }
         long osErrno = 0;
         curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
         std::string detail = libraryMessage[0] != '\0' ? libraryMessage : curl_easy_strerror(result);

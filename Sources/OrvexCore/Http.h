@@ -52,8 +52,12 @@ struct Request {
     std::string url;
     Headers headers; // sent in this order after libcurl's Host line
     std::optional<std::string> body;
-    double timeout = 60;       // seconds for the whole exchange
+    double timeout = 60;       // seconds for the whole exchange; 0: no limit
     double connectTimeout = 0; // seconds for the connection alone; 0 means `timeout`
+    // Seconds the exchange may go without a byte moving either way before it times out; 0: no
+    // such limit. Unlike `timeout` it never cuts off a large upload or download that is still
+    // making progress.
+    double idleTimeout = 0;
     // A longer answer fails with dataLengthExceedsMaximum instead of filling memory or disk.
     std::optional<std::uint64_t> maxBytes;
     // Called as the answer arrives with the bytes so far and the announced total (0 when

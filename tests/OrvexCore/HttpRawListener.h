@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
@@ -18,10 +19,12 @@ namespace orvex::test {
 
 // A bare plain-HTTP listener on 127.0.0.1 that keeps each request exactly as it arrived on
 // the wire (the header order included, which a parsing server forgets) and answers every one
-// with `reply`; with an empty reply it reads the request and never answers.
+// with `reply`; with an empty reply it reads the request and never answers. With a `bodyPace`
+// the reply's head goes out at once and its body one byte per pace, like a slow line.
 class HttpRawListener {
 public:
-    explicit HttpRawListener(std::string reply) : reply_(std::move(reply)) {
+    explicit HttpRawListener(std::string reply, std::chrono::milliseconds bodyPace = {})
+        : reply_(std::move(reply)), bodyPace_(bodyPace) {
         listener_.reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -84,11 +87,26 @@ private:
             if (reply_.empty())
                 held.push_back(std::move(connection));
             else
-                (void)!write(connection.get(), reply_.data(), reply_.size());
+                answer(connection.get());
+        }
+    }
+
+    void answer(int fd) {
+        if (bodyPace_.count() == 0) {
+            (void)!write(fd, reply_.data(), reply_.size());
+            return;
+        }
+        size_t head = reply_.find("\r\n\r\n");
+        head = head == std::string::npos ? reply_.size() : head + 4;
+        (void)!write(fd, reply_.data(), head);
+        for (size_t at = head; at < reply_.size() && !stopping_; ++at) {
+            std::this_thread::sleep_for(bodyPace_);
+            if (write(fd, reply_.data() + at, 1) != 1) return;
         }
     }
 
     std::string reply_;
+    std::chrono::milliseconds bodyPace_;
     FileDescriptor listener_;
     int port_ = 0;
     std::atomic<bool> stopping_ = false;

@@ -89,6 +89,23 @@ TEST(Http, TransportFailuresReadLikeThePlatformsURLErrors) {
     EXPECT_TRUE(Http::isValidURL("https://127.0.0.1:1/api/notifications?since=0"));
 }
 
+TEST(Http, IdleLimitSparesAnAnswerThatKeepsMoving) {
+    HttpRawListener trickling("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n0123456789",
+                              std::chrono::milliseconds(250));
+    Http::Request request;
+    request.url = trickling.baseURL();
+    request.timeout = 0;
+    request.idleTimeout = 1;
+    EXPECT_EQ(Http::perform(request).body, "0123456789");
+
+    HttpRawListener silent("");
+    request.url = silent.baseURL();
+    request.idleTimeout = 0.5;
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(failureOf(request), Code::timedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
 TEST(Http, TrustsTheExtraCAOnlyWhenConfigured) {
     APIServerFixture fixture;
     auto server = fixture.start();
