@@ -87,7 +87,9 @@ void installFiles(const std::string& source, const std::string& engineSource) {
     Paths::ensureDir(Paths::daemonHome());
     std::string binary = Paths::daemonBinary();
     std::error_code ignored;
-    if (fs::exists(binary, ignored)) fs::remove(binary, ignored);
+    // Whatever stands there goes, a dangling link included: the copy must not fail on it or
+    // write through it.
+    fs::remove(binary, ignored);
     fs::copy_file(source, binary);
     giveToRoot(binary);
     setMode(binary, 0755);
@@ -97,7 +99,10 @@ void installFiles(const std::string& source, const std::string& engineSource) {
         throw LaunchdError::failed("не найден движок рядом с приложением: " + engine);
     std::string destination = Paths::daemonHome() + "/engine";
     if (fs::exists(fs::symlink_status(destination, ignored))) fs::remove_all(destination, ignored);
-    fs::copy(engine, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    // An engine folder that is itself a link is copied as the folder it names: a copied link
+    // would leave root running programs from a place the user can change.
+    fs::copy(fs::canonical(engine), destination,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     giveToRoot(destination);
 
     for (const char* required : {"xray", "tun2socks"}) {

@@ -226,3 +226,28 @@ TEST_F(Launchd, RefreshesTheServiceFilesAndRestartsIt) {
     LaunchdService::restartService();
     EXPECT_EQ(tools.calls().back(), "launchctl kickstart -k system/net.orvex.vpn");
 }
+
+TEST_F(Launchd, CopiesWhatLinksNameAndNeverWritesThroughThem) {
+    // The engine folder is a link to the user's own copy, and a stray link waits where the
+    // service's program goes: root must neither run programs from a folder the user can change,
+    // nor take the user's files, nor write where the stray link points.
+    fs::rename(engine, dir / "my-engine");
+    fs::create_symlink(dir / "my-engine", engine);
+    fs::create_directories(Paths::daemonHome());
+    fs::create_symlink(dir / "elsewhere", Paths::daemonBinary());
+
+    RoleRun installedRun = run("-install-service");
+    ASSERT_EQ(installedRun.code, 0) << installedRun.error;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "elsewhere")));
+    EXPECT_EQ(inventory(Paths::daemonHome()),
+              (std::map<std::string, std::string>{{"orvexd", "0:0 0755"},
+                                                  {"engine", "0:0 0755"},
+                                                  {"engine/xray", "0:0 0755"},
+                                                  {"engine/tun2socks", "0:0 0755"},
+                                                  {"engine/geoip.dat", "0:0 0644"},
+                                                  {"engine/geosite.dat", "0:0 0644"}}));
+    struct stat original {};
+    ASSERT_EQ(lstat((dir / "my-engine/xray").c_str(), &original), 0);
+    EXPECT_EQ(original.st_uid, 1234u);
+    EXPECT_EQ(original.st_mode & 07777, 0700u);
+}
