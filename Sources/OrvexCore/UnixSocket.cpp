@@ -117,9 +117,17 @@ void writeAll(int fd, std::string_view data) {
     }
 }
 
-FileDescriptor connect(const std::string& path) {
+namespace {
+
+// The time limits go on before the connect: Linux makes a connect wait while the service's
+// queue of unaccepted connections is full, and only the send limit bounds that wait.
+FileDescriptor connectWithin(const std::string& path, const timeval* limit) {
     FileDescriptor fd(SocketPlatform::openStream());
     if (!fd) throw SocketError(SocketError::Kind::create, errno);
+    if (limit) {
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, limit, sizeof *limit);
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, limit, sizeof *limit);
+    }
     Address address = makeAddr(path);
     while (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address.record), address.length) != 0) {
         if (errno == EINTR) continue;
@@ -130,11 +138,13 @@ FileDescriptor connect(const std::string& path) {
     return fd;
 }
 
+} // namespace
+
+FileDescriptor connect(const std::string& path) { return connectWithin(path, nullptr); }
+
 std::string request(const std::string& path, std::string_view payload, double timeout) {
-    FileDescriptor fd = connect(path);
     timeval limit = wholeSeconds(timeout);
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    FileDescriptor fd = connectWithin(path, &limit);
     // One send for the line and its line feed: the common case costs one system call.
     std::string line;
     line.reserve(payload.size() + 1);

@@ -7,13 +7,16 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 
 #include "IPCTestServer.h"
+#include "SocketPlatform.h"
 #include "TestSupport.h"
 
 using namespace orvex;
@@ -177,6 +180,40 @@ TEST(UnixSocket, TimeLimitIsInWholeSeconds) {
     waited = secondsSince(start);
     EXPECT_GE(waited, 0.9);
     EXPECT_LT(waited, 5.0);
+}
+
+TEST(UnixSocket, TimeLimitBoundsTheConnectToAStalledService) {
+    test::TempDir dir;
+    std::string path = dir / "orvex.sock";
+    // A service that stopped accepting: its queue fills and later connects wait for room.
+    FileDescriptor listening = UnixSocket::listen(path);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    std::vector<FileDescriptor> queued;
+    for (int i = 0; i < 4 * UnixSocket::backlog; ++i) {
+        FileDescriptor fd(SocketPlatform::openStream());
+        ::fcntl(fd.get(), F_SETFL, O_NONBLOCK);
+        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address),
+                      SocketPlatform::finishAddress(address)) != 0)
+            break;
+        queued.push_back(std::move(fd));
+    }
+    ASSERT_LT(queued.size(), 4u * UnixSocket::backlog);
+
+    auto exchange = std::async(std::launch::async, [&] {
+        try {
+            UnixSocket::request(path, "ping", 1);
+            return std::string("answered");
+        } catch (const UnixSocket::SocketError& e) {
+            return std::string(e.what());
+        }
+    });
+    bool ended = exchange.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    // Closing the service releases a client that would otherwise wait for good.
+    listening.reset();
+    EXPECT_TRUE(ended) << "the connect ignored the time limit";
+    EXPECT_EQ(exchange.get().rfind("не удалось подключиться к службе: ", 0), 0u);
 }
 
 TEST(UnixSocket, NoListenerFailsToConnect) {
