@@ -8,6 +8,9 @@ namespace orvex::Ping {
 
 int measure(const std::string& host, int timeoutMs) {
     if (!PingStat::isProbeHost(host)) return -1;
+    // The host comes from the account server. The tool would read a leading "-" as one of its
+    // options (a count or interval of the server's choosing), and no name or address begins so.
+    if (host.starts_with('-')) return -1;
     // Every request may wait its full timeout; the extra seconds cover start-up and the
     // tool's own pauses between requests.
     double limit = timeoutMs * PingStat::attempts / 1000 + 3;

@@ -72,6 +72,8 @@ TEST(Ping, RunsTheSystemToolAndTakesTheBestReply) {
     std::filesystem::remove(root / "ping.args");
     EXPECT_EQ(Ping::measure(" LOCALHOST ", 2000), -1);
     EXPECT_EQ(Ping::measure("", 2000), -1);
+    // A host the tool would take for an option is not handed to it.
+    EXPECT_EQ(Ping::measure("-c100000", 2000), -1);
     EXPECT_FALSE(std::filesystem::exists(root / "ping.args"));
 
     // Without the tool there is no result, and no exception.
