@@ -21,6 +21,7 @@
 #include "Routing.h"
 #include "Tunnel.h"
 #include "UnixSocket.h"
+#include "Updater.h"
 
 namespace orvex::Daemon {
 
@@ -159,9 +160,14 @@ IPCResponse dispatch(const IPCRequest& request, Tunnel& tunnel, Log& log) {
     case IPCMethod::installUpdate:
         if (!request.version || request.version->empty())
             return IPCResponse::failure("не указана версия обновления");
-        // No updater is built into this service: a request must never pass for an installed
-        // update.
-        return IPCResponse::failure("обновление не установлено");
+        try {
+            Updater::install(*request.version, log);
+        } catch (...) {
+            return IPCResponse::failure(describe(std::current_exception()));
+        }
+        // Restarting runs the new copy; it waits until this answer has gone out.
+        Updater::restartServiceSoon(log);
+        return success();
     }
     return IPCResponse::failure("не разобран запрос: неизвестный метод");
 }

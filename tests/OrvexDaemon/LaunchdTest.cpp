@@ -78,7 +78,7 @@ protected:
     void SetUp() override {
         if (geteuid() != 0) GTEST_SKIP() << "installing the service gives files to root";
         fs::create_directories(fs::path(program).parent_path());
-        fs::copy_file(std::string(ORVEX_FIXTURE_BIN_DIR) + "/service-installer", program);
+        fs::copy_file(ORVEX_EXECUTABLE, program);
         writeFile(engine + "/xray", "xray", 0700);
         writeFile(engine + "/tun2socks", "tun2socks", 0700);
         writeFile(engine + "/geoip.dat", "geoip", 0600);

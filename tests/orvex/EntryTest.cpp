@@ -77,12 +77,23 @@ TEST(Entry, VersionComesFromTheBundleInfoPlist) {
     EXPECT_EQ(runOrvex(contents + "/MacOS/ORVEX", "-version").out, "0.0.0-dev\n");
 }
 
-TEST(Entry, RolesNotYetBuiltFailLoudly) {
-    for (std::string role :
-         {"-service", "-install-service", "-uninstall-service", "-Service", "-VERSION", ""}) {
+TEST(Entry, AnythingElseStartsTheApplicationWhichIsNotBuiltYet) {
+    // Matching is exact: a role in other letter case is the application's, not the service's.
+    for (std::string role : {"-Service", "-VERSION", "", "--service"}) {
         auto outcome = runOrvex(ORVEX_EXECUTABLE, role);
         EXPECT_EQ(outcome.status, 2) << role;
         EXPECT_EQ(outcome.err, "роль ещё не собрана\n") << role;
         EXPECT_EQ(outcome.out, "") << role;
     }
+}
+
+TEST(Entry, AFailingInstallerLeavesOneLineOnStandardError) {
+    test::TempDir root;
+    test::ScopedEnv relocated("ORVEX_ROOT", root.path());
+    // Beside the build's executable there is no engine folder to install.
+    auto outcome = runOrvex(ORVEX_EXECUTABLE, "-install-service");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "не найден движок рядом с приложением: " +
+                               (fs::path(ORVEX_EXECUTABLE).parent_path() / "engine").string() + "\n");
 }
