@@ -143,6 +143,13 @@ private:
     void startHealthMonitor(std::int64_t generation);
     static void monitor(std::weak_ptr<Tunnel> weak, std::shared_ptr<Pacer> pacer, std::int64_t generation);
     Verdict check(std::int64_t generation, bool failedBefore, int counter);
+    struct LastLink {
+        std::string vless;
+        std::string server;
+    };
+    // The first step of every reconnect: when `generation` is still current, stops what runs,
+    // shows connecting to the last server and returns the link to reconnect with.
+    std::optional<LastLink> beginReconnect(std::int64_t generation);
     static void reconnectNow(const std::weak_ptr<Tunnel>& weak, std::int64_t generation);
     static void attemptReconnect(const std::weak_ptr<Tunnel>& weak, std::int64_t generation, int attempt);
 

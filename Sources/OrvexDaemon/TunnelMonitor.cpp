@@ -100,24 +100,26 @@ Tunnel::Verdict Tunnel::check(std::int64_t generation, bool failedBefore, int co
     return Verdict::engineStopped;
 }
 
+std::optional<Tunnel::LastLink> Tunnel::beginReconnect(std::int64_t generation) {
+    std::lock_guard operation(operation_);
+    LastLink link;
+    {
+        std::lock_guard guard(lock_);
+        if (connectionGeneration_ != generation) return std::nullopt;
+        link = {lastVless_, lastServer_};
+    }
+    stopProcesses();
+    setStatus(TunnelState::connecting, link.server, "");
+    return link;
+}
+
 void Tunnel::reconnectNow(const std::weak_ptr<Tunnel>& weak, std::int64_t generation) {
     auto self = weak.lock();
     if (!self) return;
-    std::string vless;
-    std::string server;
-    {
-        std::lock_guard operation(self->operation_);
-        {
-            std::lock_guard guard(self->lock_);
-            if (self->connectionGeneration_ != generation) return;
-            vless = self->lastVless_;
-            server = self->lastServer_;
-        }
-        self->stopProcesses();
-        self->setStatus(TunnelState::connecting, server, "");
-    }
+    auto link = self->beginReconnect(generation);
+    if (!link) return;
     try {
-        if (self->connectFor(vless, server, generation))
+        if (self->connectFor(link->vless, link->server, generation))
             self->log_.write("переподключение после смены сети: удалось");
         return;
     } catch (...) {
@@ -143,19 +145,8 @@ void Tunnel::attemptReconnect(const std::weak_ptr<Tunnel>& weak, std::int64_t ge
             return;
         }
 
-        std::string vless;
-        std::string server;
-        {
-            std::lock_guard operation(self->operation_);
-            {
-                std::lock_guard guard(self->lock_);
-                if (self->connectionGeneration_ != generation) return;
-                vless = self->lastVless_;
-                server = self->lastServer_;
-            }
-            self->stopProcesses();
-            self->setStatus(TunnelState::connecting, server, "");
-        }
+        auto link = self->beginReconnect(generation);
+        if (!link) return;
         Millis pause = pauses[static_cast<size_t>(attempt)];
         self->log_.write("переподключение: попытка " + std::to_string(attempt + 1) + " через " +
                          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(pause).count()) +
@@ -169,7 +160,8 @@ void Tunnel::attemptReconnect(const std::weak_ptr<Tunnel>& weak, std::int64_t ge
         self = weak.lock();
         if (!self || self->generation() != generation) return;
         try {
-            if (self->connectFor(vless, server, generation)) self->log_.write("переподключение: удалось");
+            if (self->connectFor(link->vless, link->server, generation))
+                self->log_.write("переподключение: удалось");
             return;
         } catch (...) {
             // The connect has logged its reason; the next attempt follows at once.

@@ -18,9 +18,7 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
-#include <set>
 #include <sys/stat.h>
 #include <thread>
 
@@ -35,18 +33,9 @@ using testing::HasSubstr;
 const std::string serverLink = "vless://11111111-2222-3333-4444-555555555555@203.0.113.7:443"
                                "?encryption=none&security=none&type=tcp#Test";
 
-// What this test program was handed by whatever started it, taken before any test opens
-// anything. Closing those in every child is the spawn layer's business; what the tunnel and
-// the service open themselves must never reach an engine.
-nlohmann::json descriptorsAtStart() {
-    std::set<int> open = {0, 1, 2};
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        int fd = std::stoi(entry.path().filename().string());
-        if (fd > 2 && ::fcntl(fd, F_GETFD) >= 0 && (::fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0) open.insert(fd);
-    }
-    return open;
-}
-const nlohmann::json inherited = descriptorsAtStart();
+// Engines get their standard streams and nothing else: nothing the tunnel or the service
+// opened, nor what the service was itself handed by whoever started it.
+const nlohmann::json standardStreams = {0, 1, 2};
 
 // A machine of fake tools and fake engines under a temporary ORVEX_ROOT, and a tunnel on it
 // whose waits are short enough for tests.
@@ -136,13 +125,13 @@ TEST_F(TunnelWorld, ConnectBringsUpEngineBridgeAndRoutesAndDisconnectUndoesAll) 
     auto xray = engine.runs("xray").at(0);
     EXPECT_EQ(xray["args"], nlohmann::json({"run", "-config", Paths::generatedConfig()}));
     EXPECT_EQ(xray["cwd"], engine.folder());
-    EXPECT_EQ(xray["fds"], inherited);
+    EXPECT_EQ(xray["fds"], standardStreams);
     auto bridge = engine.runs("tun2socks").at(0);
     EXPECT_EQ(bridge["args"],
               nlohmann::json({"-device", "tun://utun5", "-proxy",
                               "socks5://" + user["user"].get<std::string>() + ":" +
                                   user["pass"].get<std::string>() + "@127.0.0.1:" + std::to_string(port)}));
-    EXPECT_EQ(bridge["fds"], inherited);
+    EXPECT_EQ(bridge["fds"], standardStreams);
     EXPECT_THAT(test::readFile(Paths::daemonLogDir() + "/engine-xray.log"), HasSubstr("listening"));
 
     auto routes = system.routes().dump();
