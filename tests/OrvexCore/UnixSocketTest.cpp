@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -37,6 +38,17 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The socket error `action` fails with; a test failure when it does not fail.
+UnixSocket::SocketError socketError(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const UnixSocket::SocketError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no socket error";
+    return UnixSocket::SocketError(UnixSocket::SocketError::Kind::create, -1);
+}
+
 // Holds a connection open without answering until the client hangs up.
 void neverAnswer(int fd) {
     UnixSocket::readUntilNewline(fd);
@@ -51,20 +63,12 @@ TEST(UnixSocket, PathLimitIsCheckedBeforeAnythingHappens) {
     test::TempDir dir;
     std::string tooLong = pathOfLength(dir, 104);
     test::writeFile(tooLong, "keep");
-    try {
-        UnixSocket::listen(tooLong);
-        FAIL() << "listen accepted a 104-byte path";
-    } catch (const UnixSocket::SocketError& e) {
-        EXPECT_EQ(e.kind, UnixSocket::SocketError::Kind::tooLongPath);
-        EXPECT_STREQ(e.what(), "слишком длинный путь к сокету");
-    }
+    auto refused = socketError([&] { UnixSocket::listen(tooLong); });
+    EXPECT_EQ(refused.kind, UnixSocket::SocketError::Kind::tooLongPath);
+    EXPECT_STREQ(refused.what(), "слишком длинный путь к сокету");
     EXPECT_EQ(test::readFile(tooLong), "keep");
-    try {
-        UnixSocket::request(tooLong, "{}", 2);
-        FAIL() << "request accepted a 104-byte path";
-    } catch (const UnixSocket::SocketError& e) {
-        EXPECT_EQ(e.kind, UnixSocket::SocketError::Kind::tooLongPath);
-    }
+    EXPECT_EQ(socketError([&] { UnixSocket::request(tooLong, "{}", 2); }).kind,
+              UnixSocket::SocketError::Kind::tooLongPath);
 
     std::string longest = pathOfLength(dir, 103);
     test::IPCTestServer server(longest, std::string("pong"));
@@ -91,13 +95,9 @@ TEST(UnixSocket, ListenReplacesStaleFileOpenToEveryone) {
     EXPECT_TRUE(closesOnExec(accepted.get()));
 
     // A path nobody may create in fails to bind with the platform's reason.
-    try {
-        UnixSocket::listen(dir / "missing/folder.sock");
-        FAIL();
-    } catch (const UnixSocket::SocketError& e) {
-        EXPECT_EQ(e.kind, UnixSocket::SocketError::Kind::bind);
-        EXPECT_EQ(std::string(e.what()), std::string("не удалось занять сокет: ") + std::strerror(ENOENT));
-    }
+    auto unbound = socketError([&] { UnixSocket::listen(dir / "missing/folder.sock"); });
+    EXPECT_EQ(unbound.kind, UnixSocket::SocketError::Kind::bind);
+    EXPECT_EQ(std::string(unbound.what()), std::string("не удалось занять сокет: ") + std::strerror(ENOENT));
 }
 
 TEST(UnixSocket, ResponseFramingAcrossReads) {
@@ -202,12 +202,7 @@ TEST(UnixSocket, TimeLimitBoundsTheConnectToAStalledService) {
     ASSERT_LT(queued.size(), 4u * UnixSocket::backlog);
 
     auto exchange = std::async(std::launch::async, [&] {
-        try {
-            UnixSocket::request(path, "ping", 1);
-            return std::string("answered");
-        } catch (const UnixSocket::SocketError& e) {
-            return std::string(e.what());
-        }
+        return std::string(socketError([&] { UnixSocket::request(path, "ping", 1); }).what());
     });
     bool ended = exchange.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     // Closing the service releases a client that would otherwise wait for good.
@@ -219,23 +214,14 @@ TEST(UnixSocket, TimeLimitBoundsTheConnectToAStalledService) {
 TEST(UnixSocket, NoListenerFailsToConnect) {
     test::TempDir dir;
     std::string path = dir / "orvex.sock";
-    try {
-        UnixSocket::request(path, "ping", 2);
-        FAIL();
-    } catch (const UnixSocket::SocketError& e) {
-        EXPECT_EQ(e.kind, UnixSocket::SocketError::Kind::connect);
-        EXPECT_EQ(e.errorNumber, ENOENT);
-        EXPECT_EQ(std::string(e.what()),
-                  std::string("не удалось подключиться к службе: ") + std::strerror(ENOENT));
-    }
+    auto missing = socketError([&] { UnixSocket::request(path, "ping", 2); });
+    EXPECT_EQ(missing.kind, UnixSocket::SocketError::Kind::connect);
+    EXPECT_EQ(missing.errorNumber, ENOENT);
+    EXPECT_EQ(std::string(missing.what()),
+              std::string("не удалось подключиться к службе: ") + std::strerror(ENOENT));
     // A socket file left behind by a service that is gone.
     UnixSocket::listen(path);
-    try {
-        UnixSocket::request(path, "ping", 2);
-        FAIL();
-    } catch (const UnixSocket::SocketError& e) {
-        EXPECT_EQ(e.errorNumber, ECONNREFUSED);
-    }
+    EXPECT_EQ(socketError([&] { UnixSocket::request(path, "ping", 2); }).errorNumber, ECONNREFUSED);
 }
 
 TEST(UnixSocket, WriterSurvivesAPeerThatLeft) {
@@ -251,13 +237,9 @@ TEST(UnixSocket, WriterSurvivesAPeerThatLeft) {
     FileDescriptor accepted = UnixSocket::accept(listening.get());
     ASSERT_TRUE(accepted);
     client.reset();
-    try {
-        UnixSocket::writeAll(accepted.get(), std::string(100'000, 'w'));
-        FAIL() << "the write to a closed peer succeeded";
-    } catch (const UnixSocket::SocketError& e) {
-        EXPECT_EQ(e.kind, UnixSocket::SocketError::Kind::connect);
-        EXPECT_EQ(e.errorNumber, EPIPE);
-    }
+    auto broken = socketError([&] { UnixSocket::writeAll(accepted.get(), std::string(100'000, 'w')); });
+    EXPECT_EQ(broken.kind, UnixSocket::SocketError::Kind::connect);
+    EXPECT_EQ(broken.errorNumber, EPIPE);
     ::sigaction(SIGPIPE, &previous, nullptr);
 }
 
