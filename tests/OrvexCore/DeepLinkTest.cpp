@@ -49,7 +49,6 @@ TEST(DeepLink, OtherLinksCarryNoCode) {
           "orvexvpn:///code/ab12", "orvexvpn://codes/ab", "orvexvpn://code /ab"})
         EXPECT_EQ(DeepLink::code(url), none) << url;
     EXPECT_EQ(DeepLink::code(std::string("orvexvpn://code/ab\0cd", 21)), none);
-    EXPECT_EQ(DeepLink::scheme, "orvexvpn");
 }
 
 TEST(DeepLink, NormalizeTrimsOnly) {

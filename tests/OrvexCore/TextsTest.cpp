@@ -20,8 +20,6 @@ namespace {
 const std::string offline = "Нет соединения с интернетом. Проверьте сеть и попробуйте снова.";
 const std::string silent = "Сервер не отвечает. Проверьте интернет или попробуйте позже.";
 
-std::string fromThrown(const std::exception_ptr& error) { return Texts::humanError(error); }
-
 // Sets TZ for the guard's lifetime and makes the C library read it.
 class ScopedZone {
 public:
@@ -99,10 +97,10 @@ TEST(Texts, HumanErrorForOtherErrors) {
     EXPECT_EQ(Texts::humanError(std::runtime_error("internet request timed out")), offline);
     EXPECT_EQ(Texts::humanError(std::runtime_error("Disk Full")), "Disk Full");
 
-    EXPECT_EQ(fromThrown(std::make_exception_ptr(APIError(404, ""))), "Функция пока недоступна.");
-    EXPECT_EQ(fromThrown(std::make_exception_ptr(std::runtime_error("Request time out"))), silent);
-    EXPECT_EQ(fromThrown(std::make_exception_ptr(42)), "Неизвестная ошибка.");
-    EXPECT_EQ(fromThrown(nullptr), "Неизвестная ошибка.");
+    EXPECT_EQ(Texts::humanError(std::make_exception_ptr(APIError(404, ""))), "Функция пока недоступна.");
+    EXPECT_EQ(Texts::humanError(std::make_exception_ptr(std::runtime_error("Request time out"))), silent);
+    EXPECT_EQ(Texts::humanError(std::make_exception_ptr(42)), "Неизвестная ошибка.");
+    EXPECT_EQ(Texts::humanError(nullptr), "Неизвестная ошибка.");
     EXPECT_EQ(Texts::humanError(std::runtime_error("")), "Неизвестная ошибка.");
 }
 

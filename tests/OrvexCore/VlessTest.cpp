@@ -9,24 +9,18 @@ using Case = VlessError::Case;
 
 namespace {
 
-// The case a text fails with, or nothing when it parses.
-std::optional<Case> failure(const std::string& text) {
+// The case `read` fails with on a text, or nothing when it reads it.
+template <auto read> std::optional<Case> failureOf(const std::string& text) {
     try {
-        Vless::parse(text);
+        read(text);
     } catch (const VlessError& error) {
         return error.which();
     }
     return std::nullopt;
 }
 
-std::optional<Case> subscriptionFailure(const std::string& text) {
-    try {
-        Vless::decodeSubscription(text);
-    } catch (const VlessError& error) {
-        return error.which();
-    }
-    return std::nullopt;
-}
+const auto failure = failureOf<Vless::parse>;
+const auto subscriptionFailure = failureOf<Vless::decodeSubscription>;
 
 } // namespace
 
