@@ -160,6 +160,7 @@ TEST(RoutingSystem, DefaultRouteReadsGatewayInterfaceAndItsAddress) {
     auto loopback =
         std::find_if(up.begin(), up.end(), [](auto& name) { return Routing::ipv4(name) == "127.0.0.1"; });
     ASSERT_NE(loopback, up.end());
+    EXPECT_EQ(Routing::ipv4("no-such-interface0"), "");
     machine.fake.setRoutes(json::array({FakeSystem::route("inet", "default", "192.168.1.1", *loopback)}));
     auto reading = Routing::defaultRoute();
     ASSERT_TRUE(reading);

@@ -24,9 +24,10 @@ Outcome runOrvex(const std::string& program, const std::string& arguments) {
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::readFile(dir / "out"), test::readFile(dir / "err")};
 }
 
-void writeInfoPlist(const std::string& path, const std::string& version, bool binary) {
+// An Info.plist whose version key holds `version` (taken over by the dictionary).
+void writeInfoPlist(const std::string& path, plist_t version, bool binary) {
     plist_t dict = plist_new_dict();
-    plist_dict_set_item(dict, "CFBundleShortVersionString", plist_new_string(version.c_str()));
+    plist_dict_set_item(dict, "CFBundleShortVersionString", version);
     char* data = nullptr;
     uint32_t length = 0;
     if (binary)
@@ -56,22 +57,15 @@ TEST(Entry, VersionComesFromTheBundleInfoPlist) {
     fs::create_directories(contents + "/MacOS");
     fs::copy_file(ORVEX_EXECUTABLE, contents + "/MacOS/ORVEX");
     for (bool binary : {false, true}) {
-        writeInfoPlist(contents + "/Info.plist", binary ? "2.4.1" : "2.4.0", binary);
+        writeInfoPlist(contents + "/Info.plist", plist_new_string(binary ? "2.4.1" : "2.4.0"), binary);
         // Started through a symbolic link, the program still finds its own bundle.
         fs::remove(dir / "link");
         fs::create_symlink(contents + "/MacOS/ORVEX", dir / "link");
         auto outcome = runOrvex(dir / "link", "-version");
         EXPECT_EQ(outcome.out, binary ? "2.4.1\n" : "2.4.0\n");
     }
-    // A dictionary without the key, or a key that is not a text, falls back.
-    plist_t dict = plist_new_dict();
-    plist_dict_set_item(dict, "CFBundleShortVersionString", plist_new_uint(3));
-    char* xml = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(dict, &xml, &length);
-    test::writeFile(contents + "/Info.plist", std::string(xml, length));
-    free(xml);
-    plist_free(dict);
+    // A key that is not a text, or a file that is no property list, falls back.
+    writeInfoPlist(contents + "/Info.plist", plist_new_uint(3), false);
     EXPECT_EQ(runOrvex(contents + "/MacOS/ORVEX", "-version").out, "0.0.0-dev\n");
     test::writeFile(contents + "/Info.plist", "not a plist");
     EXPECT_EQ(runOrvex(contents + "/MacOS/ORVEX", "-version").out, "0.0.0-dev\n");
