@@ -219,7 +219,18 @@ TEST(Daemon, ConcurrentRequestsAreAllAnswered) {
                     DaemonClient::disconnect();
                     break;
                 case 4:
-                    EXPECT_THROW(DaemonClient::connect("vless://x@203.0.113.9:443", "Сервер"), DaemonError);
+                    // The engine folder is empty, so a connect fails, or is refused while
+                    // another client's runs; one overtaken by a disconnect of another client
+                    // is answered with that outcome.
+                    try {
+                        EXPECT_EQ(DaemonClient::connect("vless://x@203.0.113.9:443", "Сервер").state,
+                                  TunnelState::disconnected);
+                    } catch (const DaemonError& error) {
+                        std::string text = error.what();
+                        EXPECT_TRUE(text.starts_with("не найден файл движка: ") ||
+                                    text == "уже подключено или подключается")
+                            << text;
+                    }
                     break;
                 }
                 ++answered;
