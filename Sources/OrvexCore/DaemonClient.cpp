@@ -104,7 +104,10 @@ double speedTest() {
 void installUpdate(const std::string& version) {
     IPCRequest request = make(IPCMethod::installUpdate);
     request.version = version;
-    throwIfRefused(send(request, 900), "обновление не установлено");
+    // The service may take its manifest wait, the download and the installer's limit one after
+    // another (about 960 s); giving up sooner would let the application start a second
+    // installer beside the one still running.
+    throwIfRefused(send(request, 1200), "обновление не установлено");
 }
 
 } // namespace DaemonClient

@@ -61,6 +61,12 @@ std::string geosite() { return engineDir() + "/geosite.dat"; }
 
 std::string executable() { return ProgramPath::current(); }
 
+std::string ownBundle() {
+    std::filesystem::path bundle =
+        std::filesystem::path(executable()).parent_path().parent_path().parent_path();
+    return bundle.extension() == ".app" ? bundle.string() : std::string();
+}
+
 void ensureDir(const std::string& path) {
     std::error_code ignored;
     fs::create_directories(path, ignored);

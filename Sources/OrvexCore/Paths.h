@@ -31,6 +31,10 @@ std::string engineDir(const std::string& programPath);
 // The running program's own path with symbolic links resolved.
 std::string executable();
 
+// The application bundle the running program sits in (…/ORVEX.app/Contents/MacOS/ORVEX);
+// empty when it runs outside one.
+std::string ownBundle();
+
 // The user's home folder: HOME when set, else the password database's entry.
 std::string home();
 

@@ -1,0 +1,151 @@
+#include "ModelFakes.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace orvex::test {
+
+void ensureQtApplication() {
+    static int argc = 1;
+    static char name[] = "orvex-tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* application =
+        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+    (void)application;
+}
+
+bool waitWithEvents(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+Clock::TimePoint FakeClock::now() {
+    static const TimePoint start = std::chrono::steady_clock::now();
+    std::lock_guard guard(lock_);
+    return start + offset_;
+}
+
+void FakeClock::advance(Duration duration) {
+    std::lock_guard guard(lock_);
+    offset_ += duration;
+}
+
+TunnelStatus statusIn(TunnelState state, bool hold) {
+    TunnelStatus status;
+    status.state = state;
+    status.killSwitchHold = hold;
+    status.killSwitchEnabled = hold;
+    return status;
+}
+
+void FakeService::script(const std::function<void(Script&)>& change) {
+    std::lock_guard guard(lock_);
+    change(script_);
+}
+
+void FakeService::hold(const std::string& method) {
+    std::lock_guard guard(lock_);
+    held_.push_back(method);
+}
+
+void FakeService::release(const std::string& method) {
+    std::lock_guard guard(lock_);
+    std::erase(held_, method);
+    changed_.notify_all();
+}
+
+bool FakeService::waiting(const std::string& method) {
+    std::lock_guard guard(lock_);
+    return std::ranges::find(waiting_, method) != waiting_.end();
+}
+
+std::vector<std::string> FakeService::journal() {
+    std::lock_guard guard(lock_);
+    return journal_;
+}
+
+void FakeService::note(const std::string& entry) {
+    std::lock_guard guard(lock_);
+    journal_.push_back(entry);
+}
+
+void FakeService::enter(const std::string& method, const std::string& entry) {
+    std::unique_lock guard(lock_);
+    if (method != "status" && method != "ping") journal_.push_back(entry);
+    waiting_.push_back(method);
+    changed_.wait(guard, [&] { return std::ranges::find(held_, method) == held_.end(); });
+    waiting_.erase(std::ranges::find(waiting_, method));
+    if (method != "ping" && script_.failStatus) throw DaemonError::noAnswer();
+}
+
+bool FakeService::isRunning() {
+    enter("ping", "ping");
+    std::lock_guard guard(lock_);
+    return script_.running;
+}
+
+TunnelStatus FakeService::status() {
+    enter("status", "status");
+    std::lock_guard guard(lock_);
+    return script_.current;
+}
+
+TunnelStatus FakeService::connect(const std::string& vlessRaw, const std::string& serverName) {
+    enter("connect", "connect " + serverName);
+    std::lock_guard guard(lock_);
+    (void)vlessRaw;
+    script_.current = statusIn(script_.connectResult);
+    script_.current.serverName = serverName;
+    return script_.current;
+}
+
+TunnelStatus FakeService::disconnect() {
+    enter("disconnect", "disconnect");
+    std::lock_guard guard(lock_);
+    script_.current = statusIn(TunnelState::disconnected);
+    return script_.current;
+}
+
+void FakeService::setLogging(bool enabled) {
+    enter("setLogging", enabled ? "logging on" : "logging off");
+    std::lock_guard guard(lock_);
+    if (script_.failLogging) throw DaemonError::noAnswer();
+}
+
+TunnelStatus FakeService::setKillSwitch(bool enabled) {
+    enter("setKillSwitch", enabled ? "kill switch on" : "kill switch off");
+    std::lock_guard guard(lock_);
+    script_.current.killSwitchEnabled = enabled;
+    return script_.current;
+}
+
+DaemonClient::AdBlockResult FakeService::setAdBlock(bool enabled) {
+    enter("setAdBlock", enabled ? "ad block on" : "ad block off");
+    std::lock_guard guard(lock_);
+    script_.current.adBlockEnabled = enabled;
+    return {script_.current, script_.needReconnect};
+}
+
+TunnelStatus FakeService::checkInternet() {
+    enter("checkInternet", "check internet");
+    std::lock_guard guard(lock_);
+    script_.current.exitIP = "198.51.100.7";
+    return script_.current;
+}
+
+void FakeService::installUpdate(const std::string& version) {
+    enter("installUpdate", "install update " + version);
+    std::function<void()> behaviour;
+    {
+        std::lock_guard guard(lock_);
+        behaviour = script_.installUpdate;
+    }
+    if (behaviour) behaviour();
+}
+
+} // namespace orvex::test

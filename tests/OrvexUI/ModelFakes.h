@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Clock.h"
+#include "DaemonClient.h"
+#include "ServiceClient.h"
+
+namespace orvex::test {
+
+// The one Qt application object of a test program, made on first use.
+void ensureQtApplication();
+
+// Polls `condition` with the model thread's events delivered in between, until it holds or
+// `limit` passes.
+bool waitWithEvents(const std::function<bool()>& condition,
+                    std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// Time that moves only when a sleep or the test moves it, so waits of minutes take none.
+class FakeClock : public Clock {
+public:
+    TimePoint now() override;
+    void sleep(Duration duration) override { advance(duration); }
+    void advance(Duration duration);
+
+private:
+    std::mutex lock_;
+    Duration offset_{};
+};
+
+// A service that answers from a script and writes every call into a journal. Calls of a
+// method in `held` wait until the test releases them.
+class FakeService : public ServiceClient {
+public:
+    bool isRunning() override;
+    TunnelStatus status() override;
+    TunnelStatus connect(const std::string& vlessRaw, const std::string& serverName) override;
+    TunnelStatus disconnect() override;
+    void setLogging(bool enabled) override;
+    TunnelStatus setKillSwitch(bool enabled) override;
+    DaemonClient::AdBlockResult setAdBlock(bool enabled) override;
+    TunnelStatus checkInternet() override;
+    void installUpdate(const std::string& version) override;
+
+    // What the test scripts. Guarded by `lock`: change it under `script()`.
+    struct Script {
+        bool running = true;
+        TunnelStatus current;    // what status() answers
+        bool failStatus = false; // status() and the others throw noAnswer
+        bool failLogging = false;
+        bool needReconnect = false; // setAdBlock's answer
+        TunnelState connectResult = TunnelState::connected;
+        std::function<void()> installUpdate; // throws to refuse; empty succeeds
+    };
+    void script(const std::function<void(Script&)>& change);
+
+    // Makes the next calls of `method` wait until release(method).
+    void hold(const std::string& method);
+    void release(const std::string& method);
+    bool waiting(const std::string& method);
+
+    std::vector<std::string> journal(); // "connect <server>", "disconnect", …
+    // Shared with the account-server view of the same test, so orders across both show.
+    void note(const std::string& entry);
+
+private:
+    void enter(const std::string& method, const std::string& entry);
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    Script script_;
+    std::vector<std::string> held_;
+    std::vector<std::string> waiting_;
+    std::vector<std::string> journal_;
+};
+
+TunnelStatus statusIn(TunnelState state, bool hold = false);
+
+} // namespace orvex::test
