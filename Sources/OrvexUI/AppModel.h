@@ -183,27 +183,39 @@ private:
     // Runs `body` on a worker thread of its own; a Gone thrown inside ends it quietly.
     void spawn(std::function<void()> body);
 
+    // From a worker: queues `f` for the model's thread without waiting. The release/acquire
+    // pair makes what the worker wrote before visible to `f`, also to tools that cannot see
+    // inside Qt's own event queue.
+    template <typename F> void post(F f) {
+        auto handoff = std::make_shared<std::atomic<bool>>();
+        handoff->store(true, std::memory_order_release);
+        QMetaObject::invokeMethod(
+            this,
+            [handoff, f = std::move(f)]() mutable {
+                handoff->load(std::memory_order_acquire);
+                f();
+            },
+            Qt::QueuedConnection);
+    }
+
     // From a worker: runs `f` on the model's thread and returns its result or rethrows its
     // error. Throws Gone once the model is being destroyed.
     template <typename F> std::invoke_result_t<F&> onMain(F f) {
         using Result = std::invoke_result_t<F&>;
         auto promise = std::make_shared<std::promise<Result>>();
         std::future<Result> future = promise->get_future();
-        QMetaObject::invokeMethod(
-            this,
-            [promise, &f] {
-                try {
-                    if constexpr (std::is_void_v<Result>) {
-                        f();
-                        promise->set_value();
-                    } else {
-                        promise->set_value(f());
-                    }
-                } catch (...) {
-                    promise->set_exception(std::current_exception());
+        post([promise, &f] {
+            try {
+                if constexpr (std::is_void_v<Result>) {
+                    f();
+                    promise->set_value();
+                } else {
+                    promise->set_value(f());
                 }
-            },
-            Qt::QueuedConnection);
+            } catch (...) {
+                promise->set_exception(std::current_exception());
+            }
+        });
         while (future.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
             if (life_->closing) throw Gone{};
         return future.get();

@@ -3,3 +3,14 @@
 orvex_test(ui_model LABEL unit LIBS OrvexUI AccountServerFixture UpdateServerFixture SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AppModelTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ModelFakes.cpp)
 target_include_directories(ui_model PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../OrvexCore)
+
+# The model driving the real service end to end: an engine crash, an exhausted reconnect with
+# the kill switch on, and an update that falls back through all three ways.
+orvex_test(ui_model_service LABEL service LABELS slow TIMEOUT 400
+  LIBS OrvexUI AccountServerFixture UpdateServerFixture SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/AppModelServiceTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ModelFakes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../service/ServiceMachine.cpp ${CMAKE_CURRENT_LIST_DIR}/../OrvexDaemon/FakeSystem.cpp)
+target_include_directories(ui_model_service PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/../OrvexCore ${CMAKE_CURRENT_LIST_DIR}/../OrvexDaemon ${CMAKE_CURRENT_LIST_DIR}/../service)
+target_compile_definitions(ui_model_service PRIVATE ORVEX_EXECUTABLE="$<TARGET_FILE:orvex>")
+add_dependencies(ui_model_service orvex)

@@ -22,38 +22,19 @@ namespace {
 using test::statusIn;
 using test::waitWithEvents;
 
-class RecordingWorkspace : public Workspace {
-public:
-    void openURL(const std::string& url) override { opened.push_back(url); }
-    void revealFile(const std::string& path) override { opened.push_back("reveal " + path); }
-    void openFile(const std::string& path) override { opened.push_back("open " + path); }
-    std::vector<std::string> opened;
-};
-
 class AppModelTest : public ::testing::Test {
 protected:
     AppModelTest()
         : root_("ORVEX_ROOT", dir_.path()), home_("HOME", dir_ / "home"), server_(servers_.start()),
-          service_(std::make_shared<test::FakeService>()), clock_(std::make_shared<test::FakeClock>()),
-          keychain_(std::make_shared<MemoryKeychain>()), centre_(std::make_shared<test::RecordingCentre>()),
-          workspace_(std::make_shared<RecordingWorkspace>()) {
+          service_(std::make_shared<test::FakeService>()), clock_(desktop_.clock), keychain_(desktop_.keychain),
+          centre_(desktop_.centre), workspace_(desktop_.workspace) {
         test::ensureQtApplication();
-        env_.service = service_;
-        env_.api = std::make_shared<APIClient>(std::vector<std::string>{server_->baseURL()});
-        env_.keychain = keychain_;
-        env_.clock = clock_;
-        env_.notifications = centre_;
-        env_.workspace = workspace_;
-        env_.elevateSelf = [this](const std::string& argument) {
-            service_->note("elevate " + argument);
+        desktop_.journal = [this](const std::string& entry) { service_->note(entry); };
+        desktop_.elevation = [this](const std::string& argument) {
             if (elevation) elevation(argument);
         };
-        env_.ping = [](const std::string& host, int) { return host == "down.example" ? -1 : 42; };
-        env_.autostartEnabled = [] { return false; };
-        env_.setAutostart = [](bool) { return std::nullopt; };
+        env_ = test::environment(dir_.path(), service_, server_->baseURL(), desktop_);
         env_.widgetPending = [this](const std::string& pending) { service_->note("widget " + pending); };
-        env_.appLogDir = dir_ / "logs";
-        env_.noticesFile = dir_ / "support/notices.json";
     }
 
     std::unique_ptr<AppModel> model() { return std::make_unique<AppModel>(env_); }
@@ -78,10 +59,11 @@ protected:
     test::APIServerFixture servers_;
     std::unique_ptr<test::AccountServer> server_;
     std::shared_ptr<test::FakeService> service_;
+    test::Desktop desktop_;
     std::shared_ptr<test::FakeClock> clock_;
     std::shared_ptr<MemoryKeychain> keychain_;
     std::shared_ptr<test::RecordingCentre> centre_;
-    std::shared_ptr<RecordingWorkspace> workspace_;
+    std::shared_ptr<test::RecordingWorkspace> workspace_;
     std::function<void(const std::string&)> elevation;
     AppEnvironment env_;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "APIClient.h"
+
 namespace orvex::test {
 
 void ensureQtApplication() {
@@ -22,6 +24,27 @@ bool waitWithEvents(const std::function<bool()>& condition, std::chrono::millise
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+AppEnvironment environment(const std::string& folder, std::shared_ptr<ServiceClient> service,
+                           const std::string& apiBase, Desktop& desktop) {
+    AppEnvironment env;
+    env.service = std::move(service);
+    env.api = std::make_shared<APIClient>(std::vector<std::string>{apiBase});
+    env.keychain = desktop.keychain;
+    env.clock = desktop.clock;
+    env.notifications = desktop.centre;
+    env.workspace = desktop.workspace;
+    env.elevateSelf = [&desktop](const std::string& argument) {
+        if (desktop.journal) desktop.journal("elevate " + argument);
+        if (desktop.elevation) desktop.elevation(argument);
+    };
+    env.ping = [](const std::string& host, int) { return host == "down.example" ? -1 : 42; };
+    env.autostartEnabled = [] { return false; };
+    env.setAutostart = [](bool) { return std::nullopt; };
+    env.appLogDir = folder + "/logs";
+    env.noticesFile = folder + "/support/notices.json";
+    return env;
 }
 
 Clock::TimePoint FakeClock::now() {

@@ -11,9 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "AppEnvironment.h"
 #include "Clock.h"
 #include "DaemonClient.h"
+#include "MemoryKeychain.h"
+#include "RecordingCentre.h"
 #include "ServiceClient.h"
+#include "Workspace.h"
 
 namespace orvex::test {
 
@@ -84,5 +88,30 @@ private:
 };
 
 TunnelStatus statusIn(TunnelState state, bool hold = false);
+
+class RecordingWorkspace : public Workspace {
+public:
+    void openURL(const std::string& url) override { opened.push_back(url); }
+    void revealFile(const std::string& path) override { opened.push_back("reveal " + path); }
+    void openFile(const std::string& path) override { opened.push_back("open " + path); }
+    std::vector<std::string> opened;
+};
+
+// The desktop around a model under test: recorded notifications and shell requests, an
+// in-memory keychain, the fake clock, and administrator prompts that run `elevation` (when set)
+// after noting themselves through `journal`.
+struct Desktop {
+    std::shared_ptr<RecordingCentre> centre = std::make_shared<RecordingCentre>();
+    std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
+    std::shared_ptr<MemoryKeychain> keychain = std::make_shared<MemoryKeychain>();
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::function<void(const std::string& argument)> elevation;
+    std::function<void(const std::string& entry)> journal; // where prompts note themselves
+};
+
+// An environment on `service` and the account server at `apiBase`, with the desktop's fakes
+// and the logs and notices under `folder`.
+AppEnvironment environment(const std::string& folder, std::shared_ptr<ServiceClient> service,
+                           const std::string& apiBase, Desktop& desktop);
 
 } // namespace orvex::test
