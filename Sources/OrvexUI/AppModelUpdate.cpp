@@ -41,8 +41,7 @@ void AppModel::installUpdateSequence(const UpdateChecker::Info& info) {
     auto giveUp = [&] { onMain([&] { setUpdateProgress(std::nullopt); }); };
     // Progress arrives on the downloading worker; the model hears of it without holding it up.
     UpdateChecker::Progress progress = [this](double fraction) {
-        QMetaObject::invokeMethod(
-            this, [this, fraction] { setUpdateProgress(fraction); }, Qt::QueuedConnection);
+        post([this, fraction] { setUpdateProgress(fraction); });
     };
 
     onMain([&] { setUpdateProgress(0.0); });
