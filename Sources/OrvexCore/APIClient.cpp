@@ -217,9 +217,13 @@ std::string APIClient::supportFile(const std::string& bearer, std::int64_t messa
                    std::nullopt);
 }
 
+void APIClient::checkAttachmentSize(std::uint64_t bytes) {
+    if (bytes > static_cast<std::uint64_t>(maxAttachmentBytes)) throw APIError(413, "Файл больше 20 МБ");
+}
+
 void APIClient::uploadSupportFile(const std::string& bearer, const std::string& filename,
                                   const std::string& data) const {
-    if (data.size() > static_cast<size_t>(maxAttachmentBytes)) throw APIError(413, "Файл больше 20 МБ");
+    checkAttachmentSize(data.size());
     perform("POST", "api/support/messages/file?filename=" + encodeFileName(filename), bearer, data,
             "application/octet-stream");
 }

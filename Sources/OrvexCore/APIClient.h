@@ -41,6 +41,9 @@ public:
     static const std::string& deviceModel();
     static const std::string& systemVersion();
     static constexpr std::int64_t maxAttachmentBytes = 20 * 1024 * 1024;
+    // Throws the APIError an attachment of `bytes` above the limit gets, so a caller can
+    // refuse a file by its size before reading it.
+    static void checkAttachmentSize(std::uint64_t bytes);
 
     template <typename T>
     T send(const std::string& method, const std::string& path, const std::optional<std::string>& bearer,

@@ -97,4 +97,11 @@ std::string asciiLower(std::string_view text) {
     return out;
 }
 
+std::string asciiUpper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
 } // namespace orvex::Text

@@ -21,4 +21,7 @@ std::string utf8OrEmpty(std::string bytes);
 // ASCII-only lower case; non-ASCII bytes (Cyrillic letters among them) stay as they are.
 std::string asciiLower(std::string_view text);
 
+// ASCII-only upper case, for the codes the provider hands out (letters and digits).
+std::string asciiUpper(std::string_view text);
+
 } // namespace orvex::Text

@@ -9,6 +9,7 @@
 #include "Paths.h"
 #include "Ping.h"
 #include "ServiceClient.h"
+#include "SupportFiles.h"
 #include "Workspace.h"
 
 namespace orvex {
@@ -19,7 +20,7 @@ AppEnvironment::AppEnvironment()
       keychain(&Keychain::system(), [](Keychain*) {}), clock(Clock::system()),
       notifications(NotificationCentre::system()), workspace(Workspace::system()),
       elevateSelf(Elevation::runSelf), ping(Ping::measure), autostartEnabled(Autostart::isEnabled),
-      setAutostart(Autostart::setEnabled), appLogDir(Paths::appLogDir()),
-      noticesFile(Paths::appSupportDir() + "/notices.json") {}
+      setAutostart(Autostart::setEnabled), downloadsDir(SupportFiles::downloadsFolder),
+      appLogDir(Paths::appLogDir()), noticesFile(Paths::appSupportDir() + "/notices.json") {}
 
 } // namespace orvex

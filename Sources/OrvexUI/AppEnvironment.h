@@ -39,6 +39,9 @@ struct AppEnvironment {
     // file. Empty until the desktop shell provides the widget bridge.
     std::function<void(const std::string& pending)> widgetPending;
 
+    // The folder files from support are saved in; any thread.
+    std::function<std::string()> downloadsDir;
+
     // Where the application log, the log switch and the notifier's state live.
     std::string appLogDir;
     std::string noticesFile;

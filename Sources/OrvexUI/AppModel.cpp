@@ -105,6 +105,14 @@ void AppModel::setUpdateReady(bool value) {
     ORVEX_ASSIGN(updateReady_, updateReadyChanged);
     emit updateStateChanged();
 }
+void AppModel::setEvents(EventList value) { ORVEX_ASSIGN(events_, eventsChanged); }
+void AppModel::setDevices(DeviceList value) { ORVEX_ASSIGN(devices_, devicesChanged); }
+void AppModel::setSupportMessages(SupportMessageList value) {
+    ORVEX_ASSIGN(supportMessages_, supportMessagesChanged);
+}
+void AppModel::setPendingLinkCode(OptionalText value) {
+    ORVEX_ASSIGN(pendingLinkCode_, pendingLinkCodeChanged);
+}
 
 #undef ORVEX_ASSIGN
 
@@ -117,6 +125,12 @@ void AppModel::setStatus(const TunnelStatus& value) {
 void AppModel::setPing(std::int64_t serverId, int ms) {
     assertOwnThread();
     pings_[serverId] = ms;
+    emit pingsChanged();
+}
+
+void AppModel::clearPings() {
+    assertOwnThread();
+    pings_.clear();
     emit pingsChanged();
 }
 
@@ -328,11 +342,11 @@ void AppModel::pollServerNotifications() {
 void AppModel::reload() {
     assertOwnThread();
     if (!linked_) return;
-    spawn([this] {
+    spawn([this, generation = accountGeneration_.load()] {
         try {
             SubscriptionResponse sub = env_.api->subscription(bearer());
             ServersResponse list = env_.api->servers(bearer());
-            onMain([&] {
+            onAccount(generation, [&] {
                 setSubscription(sub);
                 setServers(list.servers);
                 setChangeRetryAfter(list.changeRetryAfter);
@@ -344,7 +358,7 @@ void AppModel::reload() {
         } catch (...) {
             std::exception_ptr failure = std::current_exception();
             log_->write("reload: " + describe(failure));
-            onMain([&] { setMessage(Texts::humanError(failure)); });
+            onAccount(generation, [&] { setMessage(Texts::humanError(failure)); });
         }
     });
 }

@@ -145,6 +145,51 @@ public:
     void ensureDaemon();
     void installDaemon();
 
+    // ---- the account: typed inputs are trimmed (codes upper-cased, e-mails lower-cased); an
+    // input left empty is ignored without starting an action
+
+    void link(const std::string& code);
+    void login(const std::string& email, const std::string& password);
+    // Creates an account; the device stays as it is and the server's confirmation is shown.
+    void registerAccount(const std::string& email, const std::string& password);
+    void forgotPassword(const std::string& email);
+    void resetPassword(const std::string& code, const std::string& newPassword);
+    void linkEmail(const std::string& email, const std::string& password);
+    void linkTelegram(const std::string& code);
+    // A sign-in code from a deep link: used at once within 300 s of openBotForCode unless an
+    // action runs; otherwise it waits in pendingLinkCode for the user.
+    void handleDeepLinkCode(const std::string& code);
+    void openBotForCode();
+    // Signs out at once, also while an action runs: drops everything of the account and every
+    // answer still on its way, then logs out on the server in the background.
+    void unlink();
+
+    // ---- support
+
+    void sendReport(const std::string& text);
+    void sendSupportMessage(const std::string& text);
+    // Attaches the file at `path`; one above 20 MB is refused before it is read.
+    void attachSupportFile(const std::string& path);
+    // Saves the message's file as a new file in the downloads folder and shows it there.
+    void saveSupportFile(const SupportMessageItem& item);
+    // The last `maxBytes` bytes of the service's log; nothing when it is missing or the bytes
+    // are not UTF-8.
+    static std::optional<std::string> serviceLogTail(size_t maxBytes);
+
+    // ---- devices, history and promo codes
+
+    void revokeDevice(const DeviceItem& item);
+    void revokeOtherDevices();
+    void applyPromo(const std::string& code);
+
+    // ---- account reads outside the action guard: nothing is asked while unlinked, and a
+    // failure ends in `message` with the list kept
+
+    // Fetches the messages after the last one shown.
+    void loadSupportMessages();
+    void loadDevices();
+    void loadEvents();
+
 signals:
     void linkedChanged();
     void statusChanged();
@@ -241,6 +286,11 @@ private:
     void setUpdateProgress(OptionalFraction value);
     void setUpdateReady(bool value);
     void setUpdateDismissed(OptionalText value);
+    void setEvents(EventList value);
+    void setDevices(DeviceList value);
+    void setSupportMessages(SupportMessageList value);
+    void setPendingLinkCode(OptionalText value);
+    void clearPings();
 
     // Status answers carry a stamp: a poll's is taken when it leaves (its answer describes
     // that moment), an action's when its answer arrives. An answer stamped before the last
@@ -255,6 +305,27 @@ private:
     void connectSequence(bool ensureService);
     void reconnectTo(); // steps 2–4 of the connect sequence
     void installUpdateSequence(const UpdateChecker::Info& info);
+    // Every sign-out starts a new account generation. A flow of the account remembers the
+    // generation it started in, and its results land only while that one lasts.
+    template <typename F> void onAccount(std::uint64_t generation, F f) {
+        onMain([&] {
+            if (generation == accountGeneration_) f();
+        });
+    }
+    // run() for an action of the account signed in now; after a sign-out its failure is
+    // dropped along with its results.
+    void runForAccount(std::function<void(std::uint64_t generation)> action);
+    // An account action whose answer is a confirmation: `request` returns the text for
+    // `notice`, then `then` runs on the model's thread.
+    void runConfirmed(std::function<std::string()> request, std::function<void()> then = {});
+    // An account read on a worker: `fetch` returns what to apply on the model's thread; its
+    // failure is logged after `logPrefix` and shown.
+    void readAccount(std::string logPrefix, std::function<std::function<void()>()> fetch);
+    // From a worker: stores the token of a sign-in unless the account changed meanwhile.
+    bool saveToken(std::uint64_t generation, const std::string& token);
+    void signIn(std::uint64_t generation, const AuthResponse& answer);
+    void appendSupportMessages(const SupportMessageList& page);
+
     // Single-flight runner of a periodic flow, skipped while `flag` is set: `body` runs on a
     // worker and returns what to apply on the model's thread (nothing when it failed).
     void periodic(bool& flag, std::function<std::function<void()>()> body);
@@ -287,6 +358,12 @@ private:
     std::unique_ptr<Log> log_;
     std::unique_ptr<Notifier> notifier_;
     std::mutex keychainLock_;
+    std::atomic<std::uint64_t> accountGeneration_{0}; // changed on the model's thread only
+    // A sign-out clears the keychain on a worker; a later sign-in's token waits for that clear,
+    // so it cannot be wiped by it. Guarded by keychainLock_.
+    std::uint64_t clearedGeneration_ = 0;
+    std::condition_variable keychainCleared_;
+    std::optional<Clock::TimePoint> linkRequestedAt_;
 
     std::unique_ptr<QTimer> pollTimer_;
     std::unique_ptr<QTimer> notificationsTimer_;

@@ -19,12 +19,14 @@ class APIServerFixture {
 public:
     APIServerFixture() : certificates_(certificates()), trust_("ORVEX_CA_FILE", certificates_.caFile) {}
 
-    std::unique_ptr<AccountServer> start(bool tls = true, int port = 0) {
+    // `seed` picks the account: its token, and the ids of everything in it.
+    std::unique_ptr<AccountServer> start(bool tls = true, int port = 0, std::int64_t seed = 1) {
         AccountServer::Options options;
         options.tls = tls;
         options.certificateFile = certificates_.certificateFile;
         options.keyFile = certificates_.keyFile;
         options.port = port;
+        options.seed = seed;
         return std::make_unique<AccountServer>(options);
     }
 
