@@ -11,7 +11,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "FileDescriptor.h"
 #include "ScopeGuard.h"
+#include "SocketPlatform.h"
 #include "SpawnPlatform.h"
 
 extern char** environ;
@@ -27,6 +29,7 @@ struct ChildProcess::State {
     std::condition_variable ended;
     bool reaped = false;
     int code = -1;
+    FileDescriptor gate; // our end of a held child's line
     std::thread waiter;
 
     void watch();
@@ -37,6 +40,13 @@ struct ChildProcess::State {
 };
 
 namespace {
+
+// A held child starts as this shell script with its end of the gate on descriptor 3. It waits
+// for one line and then becomes the program (the same process and id) without the gate. When
+// the owner has gone, the read meets the end of the stream and the script leaves instead.
+constexpr const char* gateShell = "/bin/sh";
+constexpr const char* gateScript = "read go <&3 || exit; exec \"$0\" \"$@\" 3<&-";
+constexpr int gateDescriptor = 3;
 
 int decodeStatus(int status) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
@@ -126,7 +136,12 @@ ChildProcess ChildProcess::spawn(const std::string& program, const std::vector<s
 ChildProcess ChildProcess::spawn(const std::string& program, const std::vector<std::string>& arguments,
                                  const Options& options) {
     std::vector<char*> argv;
-    argv.reserve(arguments.size() + 2);
+    argv.reserve(arguments.size() + 5);
+    if (options.held) {
+        argv.push_back(const_cast<char*>(gateShell));
+        argv.push_back(const_cast<char*>("-c"));
+        argv.push_back(const_cast<char*>(gateScript));
+    }
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -159,14 +174,27 @@ ChildProcess ChildProcess::spawn(const std::string& program, const std::vector<s
               "posix_spawn_file_actions_adddup2");
     else
         addRedirect(&actions, STDERR_FILENO, options.error);
-    check(SpawnPlatform::closeTheRest(&actions), "posix_spawn_file_actions_addclosefrom_np");
+    FileDescriptor ours;
+    FileDescriptor theirs;
+    if (options.held) {
+        int ends[2];
+        if (SocketPlatform::openPair(ends) != 0)
+            throw std::system_error(errno, std::generic_category(), "socketpair");
+        ours.reset(ends[0]);
+        theirs.reset(ends[1]);
+        check(posix_spawn_file_actions_adddup2(&actions, theirs.get(), gateDescriptor),
+              "posix_spawn_file_actions_adddup2");
+    }
+    check(SpawnPlatform::closeTheRest(&actions, options.held ? gateDescriptor + 1 : STDERR_FILENO + 1),
+          "posix_spawn_file_actions_addclosefrom_np");
     // The folder change comes last so that relative redirection paths mean the caller's folder.
     if (!options.workingDirectory.empty())
         check(posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str()),
               "posix_spawn_file_actions_addchdir_np");
 
     auto state = std::make_unique<State>();
-    int error = posix_spawn(&state->pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    state->gate = std::move(ours);
+    int error = posix_spawn(&state->pid, argv.front(), &actions, &attributes, argv.data(), environ);
     if (error != 0) throw std::system_error(error, std::generic_category(), program);
 
     try {
@@ -206,6 +234,15 @@ int ChildProcess::wait() {
     std::unique_lock lock(state_->mutex);
     state_->ended.wait(lock, [&] { return state_->reaped; });
     return state_->code;
+}
+
+void ChildProcess::proceed() {
+    if (!state_) return;
+    std::lock_guard lock(state_->mutex);
+    if (!state_->gate) return;
+    // A child that has ended meanwhile only fails the send.
+    (void)::send(state_->gate.get(), "\n", 1, SocketPlatform::sendFlags());
+    state_->gate.reset();
 }
 
 void ChildProcess::terminate() {

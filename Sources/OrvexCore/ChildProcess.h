@@ -37,6 +37,11 @@ public:
         std::string workingDirectory; // empty: the caller's
         Redirect output;              // standard output
         Redirect error;               // standard error; the same file as `output` shares its opening
+        // The child waits, before it becomes `program`, until proceed() is called: its id is
+        // known and can be recorded before it does anything. Should this object or its whole
+        // process go away first, the child ends without ever running `program`. A program that
+        // cannot be run then shows as a child that ends at once, not as an exception.
+        bool held = false;
     };
 
     // The grace the destructor gives a child between SIGTERM and SIGKILL.
@@ -69,6 +74,9 @@ public:
     bool waitFor(Clock::duration limit) { return waitUntil(Clock::now() + limit); }
     // Blocks until the child has ended and returns exitCode().
     int wait();
+
+    // Lets a held child become its program; no effect on any other.
+    void proceed();
 
     // Signals the child while it is running; no effect once it has ended.
     void terminate(); // SIGTERM

@@ -9,13 +9,10 @@ namespace orvex::SocketPlatform {
 
 namespace {
 
-// macOS has neither SOCK_CLOEXEC nor MSG_NOSIGNAL: both properties are set on the socket
-// right after it exists. The descriptor is closed again when that fails.
-int prepare(int fd) {
+// A new socket that cannot be prepared is closed again.
+int prepared(int fd) {
     if (fd < 0) return -1;
-    int on = 1;
-    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on) != 0) {
+    if (prepare(fd) != 0) {
         int saved = errno;
         ::close(fd);
         errno = saved;
@@ -26,9 +23,27 @@ int prepare(int fd) {
 
 } // namespace
 
-int openStream() { return prepare(::socket(AF_UNIX, SOCK_STREAM, 0)); }
+// macOS has neither SOCK_CLOEXEC nor MSG_NOSIGNAL: both properties are set on the socket
+// right after it exists.
+int prepare(int fd) {
+    int on = 1;
+    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return -1;
+    return ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+}
 
-int acceptStream(int listening) { return prepare(::accept(listening, nullptr, nullptr)); }
+int openStream() { return prepared(::socket(AF_UNIX, SOCK_STREAM, 0)); }
+
+int acceptStream(int listening) { return ::accept(listening, nullptr, nullptr); }
+
+int openPair(int ends[2]) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return -1;
+    if (prepare(ends[0]) == 0 && prepare(ends[1]) == 0) return 0;
+    int saved = errno;
+    ::close(ends[0]);
+    ::close(ends[1]);
+    errno = saved;
+    return -1;
+}
 
 int sendFlags() { return 0; }
 

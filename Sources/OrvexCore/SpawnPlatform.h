@@ -12,9 +12,9 @@ short extraFlags();
 // reaches the child. Returns 0 or an error number.
 int keepStandardStream(posix_spawn_file_actions_t* actions, int fd);
 
-// Called after the redirections: makes sure nothing above the standard streams reaches the
-// child, also descriptors we inherited ourselves without close-on-exec. Returns 0 or an
-// error number.
-int closeTheRest(posix_spawn_file_actions_t* actions);
+// Called after the redirections: makes sure no descriptor from `from` up reaches the child
+// unless a redirection named it, also descriptors we inherited ourselves without
+// close-on-exec. Returns 0 or an error number.
+int closeTheRest(posix_spawn_file_actions_t* actions, int from);
 
 } // namespace orvex::SpawnPlatform

@@ -10,8 +10,8 @@ short extraFlags() { return 0; }
 
 int keepStandardStream(posix_spawn_file_actions_t*, int) { return 0; }
 
-int closeTheRest(posix_spawn_file_actions_t* actions) {
-    return posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1);
+int closeTheRest(posix_spawn_file_actions_t* actions, int from) {
+    return posix_spawn_file_actions_addclosefrom_np(actions, from);
 }
 
 } // namespace orvex::SpawnPlatform

@@ -11,6 +11,6 @@ int keepStandardStream(posix_spawn_file_actions_t* actions, int fd) {
 }
 
 // POSIX_SPAWN_CLOEXEC_DEFAULT already closes everything not named.
-int closeTheRest(posix_spawn_file_actions_t*) { return 0; }
+int closeTheRest(posix_spawn_file_actions_t*, int) { return 0; }
 
 } // namespace orvex::SpawnPlatform

@@ -76,21 +76,57 @@ FileDescriptor listen(const std::string& path) {
     return fd;
 }
 
-FileDescriptor accept(int listening) {
-    for (;;) {
-        int fd = SocketPlatform::acceptStream(listening);
-        if (fd >= 0) return FileDescriptor(fd);
-        // A client that gave up between connecting and being accepted is no fault of the
-        // listening socket; ending the service's accept loop over it would be.
-        if (errno == EINTR || errno == ECONNABORTED) continue;
-        return FileDescriptor();
+AcceptFailure classifyAccept(int errorNumber) {
+    switch (errorNumber) {
+    case EBADF:
+    case EINVAL: // Linux: the socket was shut down or never listened
+    case ENOTSOCK:
+    case EOPNOTSUPP:
+    case EFAULT:
+        return AcceptFailure::listening;
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+    case ENOBUFS:
+        return AcceptFailure::resources;
+    default:
+        // A client that gave up between connecting and being accepted (ECONNABORTED), an
+        // interrupted call, errors Linux passes on from the new connection: none is a fault
+        // of the listening socket, and ending an accept loop over them would be.
+        return AcceptFailure::connection;
     }
 }
 
-std::string readUntilNewline(int fd, std::size_t limit) {
+FileDescriptor accept(int listening) {
+    for (;;) {
+        int fd = SocketPlatform::acceptStream(listening);
+        if (fd < 0) {
+            if (classifyAccept(errno) == AcceptFailure::connection) continue;
+            return FileDescriptor();
+        }
+        FileDescriptor connection(fd);
+        if (SocketPlatform::prepare(fd) == 0) return connection;
+    }
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string readLine(int fd, std::size_t limit, const Clock::time_point* deadline) {
     std::string result;
     char buffer[readChunk];
     while (result.size() < limit) {
+        if (deadline) {
+            // Each read may wait only for what is left of the whole: a per-read limit alone
+            // would let a client that sends a byte now and then hold the connection for ever.
+            auto left = std::chrono::ceil<std::chrono::microseconds>(*deadline - Clock::now()).count();
+            if (left <= 0) break;
+            timeval wait{};
+            wait.tv_sec = static_cast<time_t>(left / 1'000'000);
+            wait.tv_usec = static_cast<suseconds_t>(left % 1'000'000);
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        }
         ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count < 0) {
             if (errno == EINTR) continue;
@@ -103,6 +139,14 @@ std::string readUntilNewline(int fd, std::size_t limit) {
         if (lineFeed != std::string_view::npos) break;
     }
     return result;
+}
+
+} // namespace
+
+std::string readUntilNewline(int fd, std::size_t limit) { return readLine(fd, limit, nullptr); }
+
+std::string readUntilNewline(int fd, std::size_t limit, Clock::time_point deadline) {
+    return readLine(fd, limit, &deadline);
 }
 
 void writeAll(int fd, std::string_view data) {

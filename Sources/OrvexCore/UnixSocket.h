@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -32,14 +33,24 @@ public:
 // (mode 0666: the application runs as the user, the service as root).
 FileDescriptor listen(const std::string& path);
 
-// The next connection, or an empty descriptor with errno set when the listening socket
-// fails. Interrupted calls and connections their client abandoned are skipped.
+// What the error of a failed accept says about the loop that called it.
+enum class AcceptFailure {
+    connection, // only that connection failed (its client gave up, a signal came): go on at once
+    resources,  // out of descriptors or memory for now: go on after a pause
+    listening,  // the listening socket itself is unusable: stop accepting
+};
+AcceptFailure classifyAccept(int errorNumber);
+
+// The next connection, or an empty descriptor with errno set when accepting fails for more
+// than one connection's reason. Connections that fail on their own are skipped.
 FileDescriptor accept(int listening);
 
 // Everything up to the first line feed; the line feed and anything after it in the same
 // read are dropped. Stops at end of stream, on any error (a receive time limit among them)
 // or once `limit` bytes are held, which may be overshot by less than one chunk. Never fails.
 std::string readUntilNewline(int fd, std::size_t limit = messageLimit);
+// The same, but also stops when `deadline` passes, however the bytes trickle in.
+std::string readUntilNewline(int fd, std::size_t limit, std::chrono::steady_clock::time_point deadline);
 
 // Writes every byte or throws SocketError (Kind::connect) with the failing call's errno.
 void writeAll(int fd, std::string_view data);

@@ -1,27 +1,29 @@
 #include "Daemon.h"
 
-#include <condition_variable>
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <pthread.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 
 #include "DaemonDispatch.h"
+#include "DescriptorLimit.h"
 #include "Log.h"
 #include "Paths.h"
 #include "Routing.h"
 #include "Tunnel.h"
 #include "UnixSocket.h"
 #include "Updater.h"
+#include "WorkerPool.h"
 
 namespace orvex::Daemon {
 
@@ -51,13 +53,16 @@ std::string describe(const std::exception_ptr& error) {
     }
 }
 
-void limitWaits(int fd) {
+// The answer is small enough for the socket buffer; this only bounds a pathological peer.
+void limitSends(int fd) {
     timeval limit{};
-    limit.tv_sec = static_cast<time_t>(receiveLimit.count());
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    // The answer is small enough for the socket buffer; this only bounds a pathological peer.
+    limit.tv_sec = static_cast<time_t>(requestDeadline.count());
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
+
+// How long accepting rests when descriptors or memory have run out, unless a connection ends
+// (and gives one back) first.
+constexpr std::chrono::milliseconds starvedPause{100};
 
 // The socket file as this process created it. A second instance replaces the file with its
 // own; the first must then leave the newcomer's file alone when it stops.
@@ -204,48 +209,47 @@ void respond(int fd, const IPCResponse& response) {
     }
 }
 
-void handle(FileDescriptor connection, Tunnel& tunnel, Log& log) {
-    std::string line = UnixSocket::readUntilNewline(connection.get(), UnixSocket::messageLimit);
+void handle(FileDescriptor connection, Tunnel& tunnel, Log& log,
+            std::chrono::steady_clock::time_point deadline) {
+    std::string line = UnixSocket::readUntilNewline(connection.get(), UnixSocket::messageLimit, deadline);
     if (auto response = answer(line, tunnel, log)) respond(connection.get(), *response);
 }
 
-void serve(int listening, const std::shared_ptr<Tunnel>& tunnel, Log& log) {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int active = 0;
-    auto finished = [&] {
-        // Notified under the lock: the loop below may return, and take the lock and the
-        // condition with it, as soon as it sees the count drop.
-        std::lock_guard lock(mutex);
-        --active;
-        changed.notify_all();
-    };
+std::size_t connectionCap(std::size_t descriptors) {
+    return std::clamp<std::size_t>(descriptors / 2, 8, maxConnections);
+}
 
+void serve(int listening, const std::shared_ptr<Tunnel>& tunnel, Log& log, std::size_t cap,
+           const Intake& intake) {
+    WorkerPool pool(cap);
+    bool starved = false;
     for (;;) {
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return active < maxConnections; });
+        pool.waitForRoom();
+        int fd = intake.accept(listening);
+        if (fd < 0) {
+            int error = errno;
+            auto failure = UnixSocket::classifyAccept(error);
+            if (failure == UnixSocket::AcceptFailure::listening) break;
+            if (failure == UnixSocket::AcceptFailure::resources) {
+                if (!starved)
+                    log.write(std::string(
+                                  "accept: не хватает ресурсов, приём соединений ненадолго приостановлен: ") +
+                              std::strerror(error));
+                starved = true;
+                pool.rest(starvedPause);
+            }
+            continue;
         }
-        FileDescriptor connection = UnixSocket::accept(listening);
-        if (!connection) break;
-        limitWaits(connection.get());
-        {
-            std::lock_guard lock(mutex);
-            ++active;
-        }
-        try {
-            std::thread([tunnel, &log, &finished, fd = std::move(connection)]() mutable {
-                handle(std::move(fd), *tunnel, log);
-                finished();
-            }).detach();
-        } catch (const std::system_error&) {
-            // No thread to be had: the connection closes unanswered, as after its time limit.
-            finished();
-        }
+        starved = false;
+        auto deadline = std::chrono::steady_clock::now() + requestDeadline;
+        FileDescriptor connection(fd);
+        if (intake.prepare(fd) != 0) continue;
+        limitSends(fd);
+        // Shared, since a task must be copyable; only the worker ever uses it.
+        pool.post([tunnel, &log, deadline, owned = std::make_shared<FileDescriptor>(std::move(connection))] {
+            handle(std::move(*owned), *tunnel, log, deadline);
+        });
     }
-
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return active == 0; });
 }
 
 int run() {
@@ -256,6 +260,8 @@ int run() {
     // A library that writes to a pipe or socket whose reader has gone must fail that write,
     // not end the service.
     std::signal(SIGPIPE, SIG_IGN);
+
+    std::size_t cap = connectionCap(DescriptorLimit::raise());
 
     Paths::ensureDir(Paths::daemonLogDir());
     // Shared with the stop thread, which may still be running when run() returns.
@@ -282,7 +288,7 @@ int run() {
 
     std::thread(stopOnSignal, log, tunnel, socket).detach();
 
-    serve(listening.get(), tunnel, *log);
+    serve(listening.get(), tunnel, *log, cap);
 
     log->write("accept вернул ошибку, демон завершается");
     listening.reset();

@@ -87,7 +87,17 @@ struct InterfaceList {
 } // namespace
 
 Routing::Routing(Log& log, Shell::Runner runner, InterfaceReader upInterfaces)
-    : log_(log), runner_(std::move(runner)), upInterfaces_(std::move(upInterfaces)) {}
+    : log_(log), runner_(std::move(runner)), upInterfaces_(std::move(upInterfaces)) {
+    // A user's DNS that an earlier tear-down of this run could not put back is still owed to
+    // them: it is carried into every later journal and restored by our tear-down. The servers
+    // read now would be ours.
+    try {
+        if (auto left = RoutingJournal::load()) dnsBackup_ = left->dnsBackup;
+    } catch (const std::exception&) {
+        // Unreadable: the next start reports and removes it.
+    }
+    journaled_ = !dnsBackup_.empty();
+}
 
 Shell::Result Routing::route(const std::vector<std::string>& arguments) {
     return runner_(Paths::relocate(routeTool), arguments, routeTimeout);
@@ -251,22 +261,28 @@ void Routing::setDNS(bool blockAds) {
 
     std::optional<std::string> firstFailure;
     for (const auto& service : services) {
-        auto read = networksetup({"-getdnsservers", service});
-        std::string previous = RoutingParsing::dnsServers(read.output);
-        // Servers we could not read could never be put back, so such a service keeps its own.
-        if (!read.ok() || !restorable(previous)) {
-            log_.write("routing: DNS службы " + service + " не прочитаны, оставляю как есть: " + read.output);
-            if (!firstFailure) firstFailure = read.output;
-            continue;
+        // A service whose original is still owed keeps that original, whatever it shows now.
+        bool owed = dnsBackup_.contains(service);
+        std::string previous;
+        if (!owed) {
+            auto read = networksetup({"-getdnsservers", service});
+            previous = RoutingParsing::dnsServers(read.output);
+            // Servers we could not read could never be put back, so such a service keeps its own.
+            if (!read.ok() || !restorable(previous)) {
+                log_.write("routing: DNS службы " + service +
+                           " не прочитаны, оставляю как есть: " + read.output);
+                if (!firstFailure) firstFailure = read.output;
+                continue;
+            }
+            auto pending = record();
+            pending.dnsBackup[service] = previous;
+            journal(pending);
         }
-        auto pending = record();
-        pending.dnsBackup[service] = previous;
-        journal(pending);
         auto set = networksetup({"-setdnsservers", service, primary, secondary});
         if (step("networksetup -setdnsservers (" + service + ")", set)) {
-            dnsBackup_[service] = previous;
+            if (!owed) dnsBackup_[service] = previous;
         } else {
-            journal(record());
+            if (!owed) journal(record());
             if (!firstFailure) firstFailure = set.output;
         }
     }

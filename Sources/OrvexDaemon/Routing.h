@@ -28,7 +28,8 @@ public:
     };
     using InterfaceReader = std::function<std::set<std::string>()>;
 
-    // `runner` runs the system tools, `upInterfaces` lists the interfaces that are up.
+    // `runner` runs the system tools, `upInterfaces` lists the interfaces that are up. DNS
+    // settings that the journal still owes to the user are adopted as this one's own to undo.
     explicit Routing(Log& log, Shell::Runner runner = Shell::run,
                      InterfaceReader upInterfaces = &Routing::upInterfaces);
 

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -49,8 +50,11 @@ std::string describe(std::exception_ptr error) {
 FileDescriptor openEngineLog(const std::string& program) {
     Paths::ensureDir(Paths::daemonLogDir());
     std::string path = Paths::daemonLogDir() + "/engine-" + program.substr(program.rfind('/') + 1) + ".log";
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!file) file.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    // At debug level the engine logs every destination visited: readable by root only, also
+    // a log left readable by an older version.
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!file) return FileDescriptor(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    ::fchmod(file.get(), 0600);
     return file;
 }
 
@@ -99,7 +103,8 @@ void Tunnel::Pacer::close() {
 }
 
 Tunnel::Environment Tunnel::Environment::production() {
-    return {Shell::run, &Routing::upInterfaces, [] { return Paths::engineDir(); }, Timing{}};
+    return {Shell::run, &Routing::upInterfaces, [] { return Paths::engineDir(); },
+            &RoutingJournal::saveChildren, Timing{}};
 }
 
 Tunnel::Tunnel(Log& log) : Tunnel(log, Environment::production()) {}
@@ -110,6 +115,7 @@ Tunnel::Tunnel(Log& log, Environment environment)
     if (!environment_.runner) environment_.runner = production.runner;
     if (!environment_.upInterfaces) environment_.upInterfaces = production.upInterfaces;
     if (!environment_.engineDir) environment_.engineDir = production.engineDir;
+    if (!environment_.saveChildren) environment_.saveChildren = production.saveChildren;
     killSwitchEnabled_ = TunnelSettings::killSwitch();
     adBlockEnabled_ = TunnelSettings::adBlock();
     status_.killSwitchEnabled = killSwitchEnabled_;
@@ -229,12 +235,7 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
         if (!AtomicFile::write(configPath, config, 0600))
             throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(), configPath);
 
-        auto engine = start(enginePath("xray"), {"run", "-config", configPath});
-        {
-            std::lock_guard guard(lock_);
-            xray_ = std::move(engine);
-        }
-        recordChildren();
+        start(xray_, enginePath("xray"), {"run", "-config", configPath});
 
         auto deadline = std::chrono::steady_clock::now() + environment_.timing.portWait;
         for (;;) {
@@ -288,7 +289,8 @@ void Tunnel::checkEngine() const {
     }
 }
 
-ChildProcess Tunnel::start(const std::string& path, const std::vector<std::string>& arguments) {
+void Tunnel::start(std::optional<ChildProcess>& slot, const std::string& path,
+                   const std::vector<std::string>& arguments) {
     FileDescriptor output = openEngineLog(path);
     ChildProcess::Options options;
     options.workingDirectory = environment_.engineDir();
@@ -296,16 +298,18 @@ ChildProcess Tunnel::start(const std::string& path, const std::vector<std::strin
         options.output = ChildProcess::Redirect::toDescriptor(output.get());
         options.error = ChildProcess::Redirect::toDescriptor(output.get());
     }
-    return ChildProcess::spawn(path, arguments, options);
+    options.held = true;
+    auto child = ChildProcess::spawn(path, arguments, options);
+    {
+        std::lock_guard guard(lock_);
+        slot = std::move(child);
+    }
+    recordChildren();
+    slot->proceed();
 }
 
 bool Tunnel::startBridge(const std::string& iface, const std::string& proxy) {
-    auto bridge = start(enginePath("tun2socks"), {"-device", "tun://" + iface, "-proxy", proxy});
-    {
-        std::lock_guard guard(lock_);
-        tun2socks_ = std::move(bridge);
-    }
-    recordChildren();
+    start(tun2socks_, enginePath("tun2socks"), {"-device", "tun://" + iface, "-proxy", proxy});
     return !tun2socks_->waitFor(environment_.timing.bridgeSettle);
 }
 
@@ -319,7 +323,7 @@ void Tunnel::recordChildren() {
             if (auto started = ProcessStartTime::of(pid)) children.push_back({pid, *started, name});
         }
     }
-    if (!RoutingJournal::saveChildren(children))
+    if (!environment_.saveChildren(children))
         log_.write("движок: не удалось записать список процессов " + RoutingJournal::childrenPath());
 }
 

@@ -56,6 +56,9 @@ public:
         Shell::Runner runner;                   // the route, ifconfig and networksetup tools
         Routing::InterfaceReader upInterfaces;  // the interfaces that are up now
         std::function<std::string()> engineDir; // the folder of xray, tun2socks and their data
+        // Writes the list of our running engine processes (RoutingJournal::saveChildren);
+        // false when it could not.
+        std::function<bool(const std::vector<RoutingJournal::Child>&)> saveChildren;
         Timing timing;
 
         static Environment production();
@@ -122,7 +125,10 @@ private:
     bool connectFor(const std::string& vlessRaw, const std::string& serverName,
                     std::optional<std::int64_t> reconnectOf);
     void checkEngine() const;
-    ChildProcess start(const std::string& path, const std::vector<std::string>& arguments);
+    // Starts the program into `slot` and lets it run only once it is on the list of our
+    // processes, so that a service killed at any moment leaves nothing the next start misses.
+    void start(std::optional<ChildProcess>& slot, const std::string& path,
+               const std::vector<std::string>& arguments);
     void stopProcesses();
     void stopOne(std::optional<ChildProcess>& process, const std::string& name);
     bool engageKillSwitch();

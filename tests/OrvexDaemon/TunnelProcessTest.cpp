@@ -64,13 +64,14 @@ protected:
         test::waitUntil([&] { return weak.expired(); });
     }
 
-    std::shared_ptr<Tunnel> make() {
+    Tunnel::Environment environment() {
         Tunnel::Environment environment;
         environment.upInterfaces = [this] { return system.upInterfaces(); };
         environment.engineDir = [this] { return engine.folder(); };
         environment.timing = timing;
-        return std::make_shared<Tunnel>(log, environment);
+        return environment;
     }
+    std::shared_ptr<Tunnel> make() { return std::make_shared<Tunnel>(log, environment()); }
 
     std::vector<std::string> messages() { return test::messagesOf(log); }
     bool logged(const std::string& line) {
@@ -100,6 +101,8 @@ protected:
 TEST_F(TunnelWorld, ConnectBringsUpEngineBridgeAndRoutesAndDisconnectUndoesAll) {
     // Descriptors of the kind the service holds must not reach the engines.
     auto listening = UnixSocket::listen(root / "service.sock");
+    // Left readable by everybody by an older version.
+    test::writeFile(Paths::daemonLogDir() + "/engine-xray.log", "", 0644);
     tunnel = make();
     tunnel->connect(serverLink, "Амстердам", false);
 
@@ -133,6 +136,11 @@ TEST_F(TunnelWorld, ConnectBringsUpEngineBridgeAndRoutesAndDisconnectUndoesAll) 
                                   user["pass"].get<std::string>() + "@127.0.0.1:" + std::to_string(port)}));
     EXPECT_EQ(bridge["fds"], standardStreams);
     EXPECT_THAT(test::readFile(Paths::daemonLogDir() + "/engine-xray.log"), HasSubstr("listening"));
+    for (const char* program : {"xray", "tun2socks"}) {
+        struct stat engineLog {};
+        ASSERT_EQ(::stat((Paths::daemonLogDir() + "/engine-" + program + ".log").c_str(), &engineLog), 0);
+        EXPECT_EQ(engineLog.st_mode & 0777, 0600u) << program;
+    }
 
     auto routes = system.routes().dump();
     EXPECT_THAT(routes, HasSubstr("203.0.113.7"));
@@ -360,6 +368,33 @@ TEST_F(TunnelWorld, StartAfterACrashStopsOnlyOurOrphansAndReplaysTheJournal) {
     EXPECT_THAT(runner.lines(), Contains("route -n delete -host 203.0.113.7"));
     EXPECT_TRUE(RoutingJournal::loadChildren().empty());
     EXPECT_FALSE(RoutingJournal::load());
+}
+
+// The service killed after starting the engine and before recording it, where a recovery
+// could not know of it: the engine never runs, so nothing of ours is left behind.
+TEST_F(TunnelWorld, AServiceKilledBeforeRecordingAnEngineLeavesNoneRunning) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a forked death test may not start threads under ThreadSanitizer";
+#endif
+    std::string note = root / "unrecorded.pid";
+    auto killedInTheGap = environment();
+    killedInTheGap.saveChildren = [&](const std::vector<RoutingJournal::Child>& children) {
+        if (children.empty()) return true;
+        test::writeFile(note, std::to_string(children.front().pid));
+        ::raise(SIGKILL);
+        return false;
+    };
+    // The forked service needs a log of its own: the writer thread of ours is not forked.
+    EXPECT_EXIT(
+        {
+            Log service(Paths::daemonLogDir(), "service");
+            std::make_shared<Tunnel>(service, killedInTheGap)->connect(serverLink, "Сервер", false);
+        },
+        testing::KilledBySignal(SIGKILL), "");
+    pid_t held = std::stoi(test::readFile(note));
+    EXPECT_TRUE(test::waitUntil([&] { return !FakeEngine::alive(held); }));
+    EXPECT_TRUE(engine.runs("xray").empty());
+    EXPECT_TRUE(RoutingJournal::loadChildren().empty());
 }
 
 TEST_F(TunnelWorld, ExitAddressAndSpeedTestAgainstLocalServers) {

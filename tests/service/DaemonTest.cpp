@@ -1,14 +1,18 @@
 // The service's request handling and accept loop, in-process over a real socket, with a
-// tunnel whose engine folder is empty: what the application sees, what the log keeps, and
-// that silent clients can neither starve the status poll nor hold a thread for ever.
+// tunnel whose engine folder is empty: what the application sees, what the log keeps, that
+// silent or trickling clients can neither starve the status poll nor hold a worker for ever,
+// and that no failure but the listening socket's own ends the loop.
 #include "DaemonDispatch.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -19,6 +23,7 @@
 #include "TestSupport.h"
 #include "Tunnel.h"
 #include "UnixSocket.h"
+#include "WorkerPool.h"
 
 using namespace orvex;
 using namespace std::chrono_literals;
@@ -28,7 +33,7 @@ namespace {
 // A service without the process around it: the accept loop on its own thread.
 class InProcessService {
 public:
-    InProcessService()
+    explicit InProcessService(Daemon::Intake intake = {})
         : root_("ORVEX_ROOT", dir_.path()), home_("HOME", dir_ / "home"),
           exitIP_("ORVEX_EXIT_IP_URL", "http://127.0.0.1:1/") {
         std::filesystem::create_directories(dir_ / "var/run");
@@ -40,7 +45,9 @@ public:
         environment.engineDir = [engine] { return engine; };
         tunnel_ = std::make_shared<Tunnel>(*log_, environment);
         listening_ = UnixSocket::listen(Paths::socket());
-        thread_ = std::thread([this] { Daemon::serve(listening_.get(), tunnel_, *log_); });
+        thread_ = std::thread([this, intake = std::move(intake)] {
+            Daemon::serve(listening_.get(), tunnel_, *log_, Daemon::maxConnections, intake);
+        });
     }
     ~InProcessService() {
         ::shutdown(listening_.get(), SHUT_RDWR);
@@ -64,18 +71,6 @@ private:
     FileDescriptor listening_;
     std::thread thread_;
 };
-
-FileDescriptor connectToService() {
-    FileDescriptor fd(SocketPlatform::openStream());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::string path = Paths::socket();
-    std::copy(path.begin(), path.end(), address.sun_path);
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address),
-                  SocketPlatform::finishAddress(address)) != 0)
-        return {};
-    return fd;
-}
 
 IPCResponse exchange(const std::string& line) {
     return IPCResponse::decode(UnixSocket::request(Paths::socket(), line, 10));
@@ -167,12 +162,12 @@ TEST(Daemon, SetLoggingSwitchesTheServiceLogAndSaysSo) {
     EXPECT_EQ(service.logText().find("логирование демона: false"), std::string::npos);
 }
 
-TEST(Daemon, SilentClientsNeitherStarveTheStatusPollNorStayForever) {
+TEST(Daemon, SilentAndTricklingClientsNeitherStarveTheStatusPollNorStayForever) {
     InProcessService service;
-    std::vector<FileDescriptor> silent;
+    std::vector<pollfd> clients;
     for (int i = 0; i < 200; ++i) {
-        silent.push_back(connectToService());
-        ASSERT_TRUE(silent.back()) << i;
+        clients.push_back({test::idleClient(Paths::socket()).release(), POLLIN, 0});
+        ASSERT_GE(clients.back().fd, 0) << i;
     }
     auto started = std::chrono::steady_clock::now();
     // The polls go on being answered while all of them hang.
@@ -183,17 +178,88 @@ TEST(Daemon, SilentClientsNeitherStarveTheStatusPollNorStayForever) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, 8s) << "the polls were not answered in time";
 
-    // Each is closed without an answer once its receive limit has run out.
-    for (auto& fd : silent) {
-        timeval limit{30, 0};
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        char byte = 0;
-        EXPECT_EQ(::read(fd.get(), &byte, 1), 0);
+    // Every other client sends a blank every 3 s, never a line feed. Each is closed once the
+    // deadline counted from its accept has passed, the trickling ones as soon as the silent.
+    size_t open = clients.size();
+    auto trickle = started;
+    while (open > 0 && std::chrono::steady_clock::now() - started < 30s) {
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(trickle + 3s -
+                                                                          std::chrono::steady_clock::now());
+        if (::poll(clients.data(), clients.size(), static_cast<int>(std::max(wait.count(), 0L))) == 0) {
+            trickle = std::chrono::steady_clock::now();
+            for (size_t i = 1; i < clients.size(); i += 2)
+                if (clients[i].fd >= 0) ::send(clients[i].fd, " ", 1, SocketPlatform::sendFlags());
+        }
+        for (auto& client : clients) {
+            char buffer[256];
+            if (client.fd < 0 || client.revents == 0 || ::read(client.fd, buffer, sizeof buffer) > 0)
+                continue;
+            FileDescriptor closed(client.fd);
+            client.fd = -1;
+            --open;
+            EXPECT_GE(std::chrono::steady_clock::now() - started, Daemon::requestDeadline - 1s);
+        }
     }
-    auto waited = std::chrono::steady_clock::now() - started;
-    EXPECT_GE(waited, Daemon::receiveLimit - 1s);
-    EXPECT_LT(waited, Daemon::receiveLimit + 15s);
-    EXPECT_EQ(service.logText(), "");
+    EXPECT_EQ(open, 0u) << "clients still held 30 s after their accept";
+}
+
+// Failures of one connection and shortages of descriptors or memory, injected before the real
+// accepts: the loop goes on through all of them and says once that it paused.
+TEST(Daemon, TheAcceptLoopEndsOnlyWithTheListeningSocket) {
+    std::deque<int> acceptFailures = {EMFILE, ENOMEM, ENFILE, ECONNABORTED, EPROTO};
+    std::atomic<int> preparesToFail{1};
+    Daemon::Intake intake;
+    intake.accept = [&](int listening) {
+        if (acceptFailures.empty()) return SocketPlatform::acceptStream(listening);
+        errno = acceptFailures.front();
+        acceptFailures.pop_front();
+        return -1;
+    };
+    // As macOS reports a client that connected and closed at once.
+    intake.prepare = [&](int fd) {
+        if (preparesToFail-- <= 0) return SocketPlatform::prepare(fd);
+        errno = EINVAL;
+        return -1;
+    };
+    InProcessService service(intake);
+    EXPECT_FALSE(DaemonClient::isRunning()) << "the connection that failed its preparation was answered";
+    EXPECT_TRUE(DaemonClient::isRunning());
+    std::string log = service.logText();
+    EXPECT_EQ(log.find("accept: не хватает ресурсов"), log.rfind("accept: не хватает ресурсов")) << log;
+    EXPECT_NE(log.find("приём соединений ненадолго приостановлен: Too many open files\n"), std::string::npos)
+        << log;
+}
+
+// Tasks that block each get a worker of their own, up to the limit; then idle workers end.
+TEST(WorkerPool, GrowsForBlockedTasksUpToItsLimitAndShrinksWhenIdle) {
+    WorkerPool pool(8, 1, 100ms);
+    std::mutex mutex;
+    std::condition_variable changed;
+    int running = 0;
+    bool release = false;
+    for (int i = 0; i < 8; ++i) {
+        pool.waitForRoom();
+        pool.post([&] {
+            std::unique_lock lock(mutex);
+            ++running;
+            changed.notify_all();
+            changed.wait(lock, [&] { return release; });
+        });
+    }
+    EXPECT_TRUE(test::waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return running == 8;
+    }));
+    EXPECT_EQ(pool.workers(), 8u);
+    auto ninth = std::async(std::launch::async, [&] { pool.waitForRoom(); });
+    EXPECT_EQ(ninth.wait_for(200ms), std::future_status::timeout) << "room beyond the limit";
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    ninth.get();
+    EXPECT_TRUE(test::waitUntil([&] { return pool.workers() == 1; }));
 }
 
 // Requests of every kind at once, as the application's poll, its actions and a second client

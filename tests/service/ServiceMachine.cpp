@@ -104,15 +104,21 @@ std::string ServiceMachine::engineDir() const { return bundle(root()) + "/Resour
 std::string ServiceMachine::stateDir() const { return root() + "/Library/Logs/ORVEX"; }
 std::string ServiceMachine::socketPath() const { return root() + "/var/run/orvex-vpn.sock"; }
 
-ChildProcess ServiceMachine::spawnService() const {
+ChildProcess ServiceMachine::spawnService(int descriptorLimit) const {
     ChildProcess::Options options;
     options.output = ChildProcess::Redirect::toFile(root() + "/service.out");
     options.error = ChildProcess::Redirect::toFile(root() + "/service.out");
-    return ChildProcess::spawn(bundle(root()) + "/MacOS/ORVEX", {"-service"}, options);
+    std::string program = bundle(root()) + "/MacOS/ORVEX";
+    if (descriptorLimit <= 0) return ChildProcess::spawn(program, {"-service"}, options);
+    // The shell becomes the service, which keeps the limit and the process id.
+    return ChildProcess::spawn(
+        "/bin/sh",
+        {"-c", "ulimit -n " + std::to_string(descriptorLimit) + " && exec \"$0\" -service", program},
+        options);
 }
 
-void ServiceMachine::start() {
-    service_.emplace(spawnService());
+void ServiceMachine::start(int descriptorLimit) {
+    service_.emplace(spawnService(descriptorLimit));
     bool answering = waitUntil([&] { return DaemonClient::isRunning() || !service_->running(); },
                                std::chrono::seconds(30));
     if (!answering || !service_->running())

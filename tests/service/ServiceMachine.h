@@ -40,8 +40,9 @@ public:
     // One JSON record per start of the fake engine `name`: pid, args, cwd, inherited fds.
     std::vector<nlohmann::json> engineRuns(const std::string& name) const;
 
-    // Starts the service and waits until it answers a ping.
-    void start();
+    // Starts the service and waits until it answers a ping. A `descriptorLimit` above zero is
+    // set as its soft and hard RLIMIT_NOFILE before it runs.
+    void start(int descriptorLimit = 0);
     // Starts another instance without stopping the first.
     ChildProcess startAnother();
     // Sends `signal` and waits for the service to end; its exit status.
@@ -68,7 +69,7 @@ public:
     static std::string link(const std::string& address = "203.0.113.9", int port = 443);
 
 private:
-    ChildProcess spawnService() const;
+    ChildProcess spawnService(int descriptorLimit = 0) const;
 
     TempDir dir_;
     ScopedEnv root_;

@@ -1,5 +1,6 @@
 // The service's health monitor and paced reconnects at their real pace (3 s checks, pauses of
 // 5, 15 and 30 s), end to end with the fake engines.
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -23,7 +24,30 @@ bool hasRoute(test::FakeSystem& system, const std::string& dest) {
     return false;
 }
 
+size_t defaultRouteReads(test::FakeSystem& system) {
+    return std::ranges::count(system.calls(), std::string("route -n get default"));
+}
+
 } // namespace
+
+// More idle clients than the service may hold descriptors: it caps its connections below its
+// limit, so it neither ends nor fails the health monitor's probes, and answers once they go.
+TEST(ServiceSlow, MoreIdleClientsThanDescriptorsEndNeitherTheServiceNorTheTunnel) {
+    test::ServiceMachine machine;
+    machine.start(64);
+    ASSERT_EQ(DaemonClient::connect(test::ServiceMachine::link(), "Сервер").state, TunnelState::connected);
+    std::vector<FileDescriptor> idle;
+    for (int i = 0; i < 100; ++i)
+        if (auto fd = test::idleClient(machine.socketPath(), false)) idle.push_back(std::move(fd));
+    size_t reads = defaultRouteReads(machine.system());
+    EXPECT_TRUE(test::waitUntil([&] { return defaultRouteReads(machine.system()) >= reads + 2; }, 15s))
+        << "the health monitor stopped checking";
+    EXPECT_TRUE(machine.running());
+    idle.clear();
+    EXPECT_TRUE(test::waitUntil(DaemonClient::isRunning, 20s));
+    EXPECT_EQ(DaemonClient::status().state, TunnelState::connected);
+    EXPECT_EQ(machine.logCount("наблюдение: движок не отвечает"), 0u) << machine.log();
+}
 
 TEST(ServiceSlow, AnEngineKilledFromOutsideIsReconnected) {
     test::ServiceMachine machine;

@@ -4,15 +4,12 @@
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 
 #include "DaemonClient.h"
 #include "FileDescriptor.h"
 #include "Paths.h"
 #include "ServiceMachine.h"
-#include "SocketPlatform.h"
 #include "XrayConfig.h"
 
 using namespace orvex;
@@ -39,17 +36,6 @@ std::string refusal(const std::function<void()>& call) {
 ino_t inodeOf(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 ? info.st_ino : 0;
-}
-
-FileDescriptor silentClient(const std::string& path) {
-    FileDescriptor fd(SocketPlatform::openStream());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::copy(path.begin(), path.end(), address.sun_path);
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address),
-                  SocketPlatform::finishAddress(address)) != 0)
-        return {};
-    return fd;
 }
 
 // The snapshot as the system shows it once routes through interfaces that no longer exist are
@@ -191,6 +177,28 @@ TEST(Service, SigkillWhileConnectedIsRepairedByTheNextStart) {
     EXPECT_EQ(machine.system().snapshot(), before) << machine.log();
 }
 
+// A disconnect that cannot put the user's DNS back leaves it owed; the next connect must not
+// take our servers for the user's, and neither it nor a restart may lose what is owed.
+TEST(Service, DNSThatCouldNotBeRestoredIsRestoredByTheNextDisconnect) {
+    test::ServiceMachine machine;
+    auto& system = machine.system();
+    std::string before = system.snapshot();
+    machine.start();
+    ASSERT_EQ(DaemonClient::connect(test::ServiceMachine::link(), "Сервер").state, TunnelState::connected);
+    system.failMatching("-setdnsservers Wi-Fi Empty");
+    system.failMatching("-setdnsservers USB 10/100/1000 LAN 10.0.0.54 10.0.0.53");
+    DaemonClient::disconnect();
+    EXPECT_NE(system.snapshot(), before);
+    system.clearFailures();
+
+    ASSERT_EQ(DaemonClient::connect(test::ServiceMachine::link(), "Сервер").state, TunnelState::connected);
+    DaemonClient::disconnect();
+    EXPECT_EQ(system.snapshot(), before) << machine.log();
+    EXPECT_EQ(machine.stop(), 0);
+    machine.start();
+    EXPECT_EQ(system.snapshot(), before) << machine.log();
+}
+
 TEST(Service, ASecondInstanceTakesOverTheSocketAndTheFirstLeavesItAlone) {
     test::ServiceMachine machine;
     machine.start();
@@ -241,7 +249,7 @@ TEST(Service, SilentClientsDoNotHoldUpTheStatusPoll) {
     machine.start();
     std::vector<FileDescriptor> silent;
     for (int i = 0; i < 200; ++i) {
-        silent.push_back(silentClient(machine.socketPath()));
+        silent.push_back(test::idleClient(machine.socketPath()));
         ASSERT_TRUE(silent.back()) << i;
     }
     for (int i = 0; i < 10; ++i) {

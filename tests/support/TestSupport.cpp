@@ -1,12 +1,18 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
+
+#include "SocketPlatform.h"
 
 namespace fs = std::filesystem;
 
@@ -63,5 +69,17 @@ void writeFile(const std::string& path, const std::string& contents, unsigned mo
 }
 
 std::string fixture(const std::string& name) { return std::string(ORVEX_FIXTURES_DIR) + "/" + name; }
+
+FileDescriptor idleClient(const std::string& path, bool waitForRoom) {
+    FileDescriptor fd(SocketPlatform::openStream());
+    if (!waitForRoom) ::fcntl(fd.get(), F_SETFL, O_NONBLOCK);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::copy(path.begin(), path.end(), address.sun_path);
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address),
+                  SocketPlatform::finishAddress(address)) != 0)
+        return {};
+    return fd;
+}
 
 } // namespace orvex::test

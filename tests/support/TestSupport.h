@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "FileDescriptor.h"
+
 namespace orvex::test {
 
 // A fresh folder under the system temp folder, removed with everything in it at the end.
@@ -40,6 +42,10 @@ bool waitUntil(const std::function<bool()>& condition,
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& contents, unsigned mode = 0644);
+
+// A client of the Unix socket at `path` that has written nothing; empty when connecting
+// fails or, unless `waitForRoom`, when the server's queue of unaccepted connections is full.
+FileDescriptor idleClient(const std::string& path, bool waitForRoom = true);
 
 // Path of a file under tests/fixtures in the source tree.
 std::string fixture(const std::string& name);
