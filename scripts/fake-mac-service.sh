@@ -3,10 +3,12 @@
 # built executable and the fake engines, starts `orvex -service` from there and waits until it
 # answers. Sets and exports ORVEX_ROOT and HOME; leaves the service's process id in $service.
 #
-#   fake_mac_service <root> <orvex> <service-probe>
+#   fake_mac_service <root> <orvex> <service-probe> [engine]
+#
+# `engine` is the program placed as the engine's xray (the fake engine unless given).
 
 fake_mac_service() {
-  local root=$1 orvex=$2 probe=$3
+  local root=$1 orvex=$2 probe=$3 engine=${4:-}
   local fixtures
   fixtures=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/fixtures" && pwd)
   mkdir -p "$root/sbin" "$root/usr/sbin" "$root/var/run" "$root/fake-system" "$root/Library/Logs/ORVEX"
@@ -29,7 +31,7 @@ JSON
   local contents="$root/Applications/ORVEX.app/Contents"
   mkdir -p "$contents/MacOS" "$contents/Resources/engine"
   cp "$orvex" "$contents/MacOS/ORVEX"
-  ln -s "$fixtures/xray" "$contents/Resources/engine/xray"
+  ln -s "${engine:-$fixtures/xray}" "$contents/Resources/engine/xray"
   ln -s "$fixtures/tun2socks" "$contents/Resources/engine/tun2socks"
   echo fake >"$contents/Resources/engine/geoip.dat"
   echo fake >"$contents/Resources/engine/geosite.dat"

@@ -3,21 +3,22 @@
 #include <optional>
 #include <string>
 
-// Start at login through a per-user launchd agent that opens the application bundle. No
-// administrator rights are needed: the agent lives in the user's own launch-agents folder.
+// Start at login. On macOS a per-user launchd agent opens the application bundle; on Linux an
+// XDG autostart entry runs the program. Neither needs administrator rights.
 namespace orvex::Autostart {
 
-// Whether the agent file exists; read afresh each time, so a file removed by hand counts.
+// Whether the login entry is in place; read afresh each time, so a change by hand counts.
 bool isEnabled();
 
-// The user's error text on failure. Runs launchctl for up to 15 s: call it off the
+// The user's error text on failure. May run launchctl for up to 15 s: call it off the
 // interface thread.
 std::optional<std::string> setEnabled(bool on);
 
-// "<home>/Library/LaunchAgents/net.orvex.app.plist".
-std::string plistPath();
+// The login entry's location: ~/Library/LaunchAgents/net.orvex.app.plist on macOS,
+// $XDG_CONFIG_HOME/autostart/net.orvex.app.desktop on Linux.
+std::string entryPath();
 
-// The agent document for the bundle at `bundlePath`, as XML.
+// The launchd agent for the bundle at `bundlePath`, as XML.
 std::string agentPlist(const std::string& bundlePath);
 
 } // namespace orvex::Autostart

@@ -5,17 +5,10 @@
 
 #include "Daemon.h"
 #include "LaunchdService.h"
+#include "RunApp.h"
 #include "Version.h"
 
 namespace {
-
-// Roles whose owners have not landed yet must never pass for a success.
-int roleNotBuilt() {
-    std::fputs("роль ещё не собрана\n", stderr);
-    return 2;
-}
-
-int runApp() { return roleNotBuilt(); }
 
 // The installer roles run once, as root, under the administrator prompt; the application shows
 // the one line they leave on standard error.
@@ -32,7 +25,7 @@ int runInstaller(void (*step)()) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return runApp();
+    if (argc < 2) return orvex::runApp(argc, argv);
     const std::string role = argv[1];
     if (role == "-service") return orvex::Daemon::run();
     if (role == "-install-service") return runInstaller(orvex::LaunchdService::install);
@@ -41,5 +34,5 @@ int main(int argc, char** argv) {
         std::printf("%s\n", orvex::Version::current().c_str());
         return 0;
     }
-    return runApp();
+    return orvex::runApp(argc, argv);
 }
