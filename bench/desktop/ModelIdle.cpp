@@ -8,40 +8,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <sys/resource.h>
 
 #include "AppModel.h"
 #include "MemoryKeychain.h"
+#include "ProcessFigures.h"
 
-namespace {
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// Private_Clean + Private_Dirty of the whole process, in KiB.
-long privateKiB() {
-    std::ifstream rollup("/proc/self/smaps_rollup");
-    std::string line;
-    long total = 0;
-    while (std::getline(rollup, line)) {
-        std::istringstream fields(line);
-        std::string key;
-        long value = 0;
-        fields >> key >> value;
-        if (key == "Private_Clean:" || key == "Private_Dirty:") total += value;
-    }
-    return total;
-}
-
-} // namespace
+using namespace orvex::bench;
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);

@@ -1,0 +1,79 @@
+// The real `orvex` application under Xvfb, against the account-server fixture and the real
+// service under a scratch ORVEX_ROOT: a link handed over by a second start connects, a widget
+// command disconnects, and the widget's status file follows both.
+#include <QByteArray>
+
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "APIServerFixture.h"
+#include "AtomicFile.h"
+#include "ChildProcess.h"
+#include "DaemonClient.h"
+#include "Paths.h"
+#include "ServiceMachine.h"
+#include "TokenStore.h"
+#include "XvfbDisplay.h"
+
+namespace orvex {
+namespace {
+
+using namespace std::chrono_literals;
+
+int runToEnd(const std::vector<std::string>& arguments) {
+    ChildProcess process = ChildProcess::spawn(ORVEX_EXECUTABLE, arguments);
+    return process.wait();
+}
+
+TEST(AppGui, ALinkConnectsAWidgetCommandDisconnectsAndTheStatusFileFollows) {
+    test::XvfbDisplay display;
+    if (!display.available()) GTEST_SKIP() << "Xvfb is missing: scripts/setup installs it";
+    test::ServiceMachine machine;
+    test::APIServerFixture servers;
+    auto server = servers.start();
+    std::string link = test::ServiceMachine::link() + "\n";
+    server->setOverride("/api/config", {.body = R"({"subscription":")" +
+                                                QByteArray::fromStdString(link).toBase64().toStdString() +
+                                                R"(","server_name":"Нидерланды"})"});
+    test::ScopedEnv bases("ORVEX_API_BASES", server->baseURL());
+    test::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", std::nullopt); // the token stays in the scratch home
+    test::ScopedEnv runtime("XDG_RUNTIME_DIR", machine.root() + "/run");
+    std::filesystem::create_directories(machine.root() + "/run");
+    std::filesystem::permissions(machine.root() + "/run", std::filesystem::perms::owner_all);
+    ASSERT_TRUE(TokenStore::save(server->token()));
+    test::writeFile(Paths::daemonPlist(), "job");
+    machine.start();
+
+    ChildProcess app = ChildProcess::spawn(ORVEX_EXECUTABLE, {});
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (const auto& entry : std::filesystem::directory_iterator(machine.root() + "/run"))
+            if (entry.path().filename().string().starts_with("net.orvex.app-")) return true;
+        return false;
+    })) << "the application never began listening";
+
+    const std::string statusFile = Paths::sharedDir() + "/widget-status.json";
+    EXPECT_EQ(runToEnd({"orvexvpn://toggle"}), 0);
+    ASSERT_TRUE(test::waitUntil([] { return DaemonClient::status().state == TunnelState::connected; }, 30s))
+        << machine.log();
+    EXPECT_EQ(DaemonClient::status().serverName, "Нидерланды");
+    EXPECT_TRUE(test::waitUntil([&] {
+        return test::readFile(statusFile).find(R"("state":"connected","server":"Нидерланды")") !=
+               std::string::npos;
+    })) << test::readFile(statusFile);
+
+    auto now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    ASSERT_TRUE(AtomicFile::write(Paths::sharedDir() + "/widget-command.json",
+                                  R"({"action":"toggle","id":"6C1F5E2A-0B7D-4E55-9C33-2F1A7E9B0D41","at":)" +
+                                      std::to_string(now) + "}"));
+    ASSERT_TRUE(
+        test::waitUntil([] { return DaemonClient::status().state == TunnelState::disconnected; }, 30s))
+        << machine.log();
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return test::readFile(statusFile).find(R"("state":"disconnected")") != std::string::npos; }));
+    EXPECT_FALSE(std::filesystem::exists(Paths::sharedDir() + "/widget-command.json"));
+    EXPECT_TRUE(app.running());
+}
+
+} // namespace
+} // namespace orvex
