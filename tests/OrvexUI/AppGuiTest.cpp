@@ -37,6 +37,7 @@ TEST(AppGui, ALinkConnectsAWidgetCommandDisconnectsAndTheStatusFileFollows) {
                                                 QByteArray::fromStdString(link).toBase64().toStdString() +
                                                 R"(","server_name":"Нидерланды"})"});
     test::ScopedEnv bases("ORVEX_API_BASES", server->baseURL());
+    test::ScopedEnv mirrors("ORVEX_UPDATE_MIRRORS", server->baseURL() + "," + server->baseURL());
     test::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", std::nullopt); // the token stays in the scratch home
     test::ScopedEnv runtime("XDG_RUNTIME_DIR", machine.root() + "/run");
     std::filesystem::create_directories(machine.root() + "/run");

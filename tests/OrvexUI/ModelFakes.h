@@ -17,6 +17,7 @@
 #include "MemoryKeychain.h"
 #include "RecordingCentre.h"
 #include "ServiceClient.h"
+#include "TestSupport.h"
 #include "Workspace.h"
 
 namespace orvex::test {
@@ -101,6 +102,8 @@ public:
 // in-memory keychain, the fake clock, and administrator prompts that run `elevation` (when set)
 // after noting themselves through `journal`.
 struct Desktop {
+    // The update check every window starts asks a closed loopback port, never the real mirrors.
+    ScopedEnv mirrors{"ORVEX_UPDATE_MIRRORS", "https://127.0.0.1:9/,https://127.0.0.1:9/"};
     std::shared_ptr<RecordingCentre> centre = std::make_shared<RecordingCentre>();
     std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
     std::shared_ptr<MemoryKeychain> keychain = std::make_shared<MemoryKeychain>();

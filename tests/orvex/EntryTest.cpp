@@ -79,6 +79,7 @@ TEST(Entry, AnythingElseStartsTheApplication) {
     test::ScopedEnv root("ORVEX_ROOT", dir.path());
     test::ScopedEnv home("HOME", dir / "home");
     test::ScopedEnv display("QT_QPA_PLATFORM", "offscreen");
+    test::ScopedEnv mirrors("ORVEX_UPDATE_MIRRORS", "https://127.0.0.1:9/,https://127.0.0.1:9/");
     ChildProcess first = ChildProcess::spawn(ORVEX_EXECUTABLE, {});
     ASSERT_TRUE(test::waitUntil([&] {
         for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
