@@ -13,7 +13,8 @@
 #include "DeepLink.h"
 #include "Icons.h"
 #include "MainMenu.h"
-#include "StatusPanel.h"
+#include "RootView.h"
+#include "Theme.h"
 #include "TokenStore.h"
 #include "TrayText.h"
 #include "Version.h"
@@ -64,7 +65,9 @@ void AppDelegate::launch() {
     window_->setWindowTitle(QStringLiteral("ORVEX"));
     window_->resize(960, 620);
     window_->setMinimumSize(860, 580);
-    window_->setCentralWidget(new StatusPanel(*model_));
+    if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        application->setStyleSheet(Theme::styleSheet());
+    window_->setCentralWidget(new RootView(*model_));
     MainMenu::install(*window_, {.about = [this] { showAbout(); }, .quit = [this] { requestQuit(); }});
     showWindow();
 

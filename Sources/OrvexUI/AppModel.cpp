@@ -198,6 +198,15 @@ void AppModel::spawn(std::function<void()> body) {
     }).detach();
 }
 
+void AppModel::drainInbox() {
+    std::vector<std::function<void()>> work;
+    {
+        std::lock_guard guard(inboxLock_);
+        work.swap(inbox_);
+    }
+    for (auto& item : work) item();
+}
+
 void AppModel::run(std::function<void()> action) {
     assertOwnThread();
     if (busy_) return;

@@ -228,20 +228,17 @@ private:
     // Runs `body` on a worker thread of its own; a Gone thrown inside ends it quietly.
     void spawn(std::function<void()> body);
 
-    // From a worker: queues `f` for the model's thread without waiting. The release/acquire
-    // pair makes what the worker wrote before visible to `f`, also to tools that cannot see
-    // inside Qt's own event queue.
+    // From a worker: queues `f` for the model's thread without waiting. The work travels in a
+    // mutex-guarded inbox rather than inside Qt's event, so that what the worker wrote before
+    // is visible to `f` by rules that also race-detection tools can follow.
     template <typename F> void post(F f) {
-        auto handoff = std::make_shared<std::atomic<bool>>();
-        handoff->store(true, std::memory_order_release);
-        QMetaObject::invokeMethod(
-            this,
-            [handoff, f = std::move(f)]() mutable {
-                handoff->load(std::memory_order_acquire);
-                f();
-            },
-            Qt::QueuedConnection);
+        {
+            std::lock_guard guard(inboxLock_);
+            inbox_.emplace_back(std::move(f));
+        }
+        QMetaObject::invokeMethod(this, "drainInbox", Qt::QueuedConnection);
     }
+    Q_INVOKABLE void drainInbox();
 
     // From a worker: runs `f` on the model's thread and returns its result or rethrows its
     // error. Throws Gone once the model is being destroyed.
@@ -358,6 +355,8 @@ private:
     std::unique_ptr<Log> log_;
     std::unique_ptr<Notifier> notifier_;
     std::mutex keychainLock_;
+    std::mutex inboxLock_;
+    std::vector<std::function<void()>> inbox_;
     std::atomic<std::uint64_t> accountGeneration_{0}; // changed on the model's thread only
     // A sign-out clears the keychain on a worker; a later sign-in's token waits for that clear,
     // so it cannot be wiped by it. Guarded by keychainLock_.
