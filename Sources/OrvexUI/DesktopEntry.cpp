@@ -12,10 +12,12 @@ std::string execWord(const std::string& program) {
     return word + "\"";
 }
 
-std::string text(const std::string& exec, const std::string& extra) {
+std::string text(const std::string& exec, const std::string& extra, const std::string& name) {
     return "[Desktop Entry]\n"
            "Type=Application\n"
-           "Name=ORVEX\n"
+           "Name=" +
+           name +
+           "\n"
            "Comment=VPN-клиент ORVEX\n"
            "Exec=" +
            exec +

@@ -11,9 +11,9 @@ namespace orvex::DesktopEntry {
 // string escaping.
 std::string execWord(const std::string& program);
 
-// A complete application entry named ORVEX that runs `exec` (already quoted, arguments
+// A complete application entry called `name` that runs `exec` (already quoted, arguments
 // included); `extra` lines are appended as they are.
-std::string text(const std::string& exec, const std::string& extra = "");
+std::string text(const std::string& exec, const std::string& extra = "", const std::string& name = "ORVEX");
 
 // Makes the desktop hand orvexvpn:// links to this program. Best effort: failures are
 // silent, the application works without it. Does nothing where the platform registers the

@@ -6,7 +6,7 @@ target_include_directories(ui_delegate PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../Orve
 
 # The real application under Xvfb with the real service: links, widget commands, status file.
 orvex_test(ui_app_gui LABEL gui TIMEOUT 180 LIBS AccountServerFixture SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/AppGuiTest.cpp ${CMAKE_CURRENT_LIST_DIR}/XvfbDisplay.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/AppGuiTest.cpp ${CMAKE_CURRENT_LIST_DIR}/DesktopMachine.cpp ${CMAKE_CURRENT_LIST_DIR}/XvfbDisplay.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../service/ServiceMachine.cpp ${CMAKE_CURRENT_LIST_DIR}/../OrvexDaemon/FakeSystem.cpp)
 target_link_libraries(ui_app_gui PRIVATE Qt6::Core)
 target_include_directories(ui_app_gui PRIVATE

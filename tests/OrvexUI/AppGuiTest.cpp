@@ -1,19 +1,15 @@
 // The real `orvex` application under Xvfb, against the account-server fixture and the real
 // service under a scratch ORVEX_ROOT: a link handed over by a second start connects, a widget
 // command disconnects, and the widget's status file follows both.
-#include <QByteArray>
-
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "APIServerFixture.h"
 #include "AtomicFile.h"
 #include "ChildProcess.h"
 #include "DaemonClient.h"
+#include "DesktopMachine.h"
 #include "Paths.h"
-#include "ServiceMachine.h"
-#include "TokenStore.h"
 #include "XvfbDisplay.h"
 
 namespace orvex {
@@ -29,29 +25,12 @@ int runToEnd(const std::vector<std::string>& arguments) {
 TEST(AppGui, ALinkConnectsAWidgetCommandDisconnectsAndTheStatusFileFollows) {
     test::XvfbDisplay display;
     if (!display.available()) GTEST_SKIP() << "Xvfb is missing: scripts/setup installs it";
-    test::ServiceMachine machine;
-    test::APIServerFixture servers;
-    auto server = servers.start();
-    std::string link = test::ServiceMachine::link() + "\n";
-    server->setOverride("/api/config", {.body = R"({"subscription":")" +
-                                                QByteArray::fromStdString(link).toBase64().toStdString() +
-                                                R"(","server_name":"Нидерланды"})"});
-    test::ScopedEnv bases("ORVEX_API_BASES", server->baseURL());
-    test::ScopedEnv mirrors("ORVEX_UPDATE_MIRRORS", server->baseURL() + "," + server->baseURL());
-    test::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", std::nullopt); // the token stays in the scratch home
-    test::ScopedEnv runtime("XDG_RUNTIME_DIR", machine.root() + "/run");
-    std::filesystem::create_directories(machine.root() + "/run");
-    std::filesystem::permissions(machine.root() + "/run", std::filesystem::perms::owner_all);
-    ASSERT_TRUE(TokenStore::save(server->token()));
-    test::writeFile(Paths::daemonPlist(), "job");
-    machine.start();
+    test::DesktopMachine desktop(ORVEX_EXECUTABLE);
+    test::ServiceMachine& machine = desktop.service();
 
-    ChildProcess app = ChildProcess::spawn(ORVEX_EXECUTABLE, {});
-    ASSERT_TRUE(test::waitUntil([&] {
-        for (const auto& entry : std::filesystem::directory_iterator(machine.root() + "/run"))
-            if (entry.path().filename().string().starts_with("net.orvex.app-")) return true;
-        return false;
-    })) << "the application never began listening";
+    ChildProcess app = desktop.launchApp();
+    ASSERT_TRUE(test::waitUntil([&] { return desktop.appListening(); }))
+        << "the application never began listening";
 
     const std::string statusFile = Paths::sharedDir() + "/widget-status.json";
     EXPECT_EQ(runToEnd({"orvexvpn://toggle"}), 0);

@@ -44,11 +44,17 @@ TEST(Autostart, TheLinuxEntryIsOnWhileItExistsUnhidden) {
     std::string entry = test::readFile(Autostart::entryPath());
     EXPECT_NE(entry.find("Exec=" + DesktopEntry::execWord(Paths::executable()) + "\n"), std::string::npos)
         << entry;
+    const std::string widgetEntry = dir / "config/autostart/net.orvex.widget.desktop";
+    std::string widgetProgram = std::filesystem::path(Paths::executable()).replace_filename("orvex-widget");
+    EXPECT_NE(test::readFile(widgetEntry).find("Exec=" + DesktopEntry::execWord(widgetProgram) + "\n"),
+              std::string::npos)
+        << "the widget starts with the application";
 
     test::writeFile(Autostart::entryPath(), entry + "Hidden=true\n");
     EXPECT_FALSE(Autostart::isEnabled()) << "the desktop's settings hide an entry this way";
     EXPECT_EQ(Autostart::setEnabled(false), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(Autostart::entryPath()));
+    EXPECT_FALSE(std::filesystem::exists(widgetEntry));
 
     // A file where the folder should be: even root cannot write through it.
     std::filesystem::remove_all(dir / "config/autostart");

@@ -1,0 +1,158 @@
+// The widget's window offscreen against a scratch shared folder and a clock the test sets:
+// it follows the file, leads a press to the right link, keeps its size and place, and leaves
+// a picture of each state in the build folder for a person to look at.
+#include "WidgetView.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+#include <QTest>
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "WidgetTesting.h"
+
+namespace orvex::widget {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// A status file as the application writes it, `age` seconds old at `now`.
+std::string statusFile(const std::string& state, const std::string& server, TimePoint now, double age,
+                       bool blocked = false, const std::string& pending = "") {
+    return R"({"state":")" + state + R"(","server":")" + server + R"(","blocked":)" +
+           (blocked ? "true" : "false") + R"(,"updated":)" + std::to_string(secondsSince2001(now) - age) +
+           (pending.empty() ? "" : R"(,"pending":")" + pending + "\"") + R"(,"alive":true})";
+}
+
+class WidgetViewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (QCoreApplication::instance() != nullptr) return;
+        static int argc = 1;
+        static char name[] = "widget-tests";
+        static char* argv[] = {name, nullptr};
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        new QApplication(argc, argv);
+    }
+
+    std::unique_ptr<WidgetView> open(std::optional<WidgetView::Family> family = {}) {
+        auto view = std::make_unique<WidgetView>(WidgetView::Options{
+            .openURL = [this](const std::string& url) { opened.push_back(url); },
+            .now = [this] { return now; },
+            .settingsPath = dir / "config/widget.ini",
+            .family = family,
+        });
+        view->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        return view;
+    }
+    void writeStatus(const std::string& contents) {
+        test::writeFile(folder + "/widget-status.json", contents);
+    }
+
+    test::TempDir dir;
+    test::ScopedEnv platform{"ORVEX_PLATFORM", "linux"};
+    test::ScopedEnv state{"XDG_STATE_HOME", dir / "state"};
+    const std::string folder = dir / "state/orvex/widget";
+    test::ScopedEnv data{"XDG_DATA_HOME", dir / "data"};
+    TimePoint now = std::chrono::sys_days{std::chrono::year{2026} / 1 / 1};
+    std::vector<std::string> opened;
+};
+
+TEST_F(WidgetViewTest, FollowsTheFileAndLeadsEachPressToItsLink) {
+    auto view = open();
+    auto* title = view->findChild<QLabel*>("title");
+    auto* toggle = view->findChild<QPushButton*>("toggleButton");
+    auto* update = view->findChild<QPushButton*>("updateButton");
+    EXPECT_EQ(title->text(), "Нет данных");
+    QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(6, 6));
+    EXPECT_EQ(opened, std::vector<std::string>{"orvexvpn://toggle"}) << "a press on the body";
+
+    writeStatus(statusFile("connected", "Нидерланды", now, 10, true));
+    ASSERT_TRUE(test::eventually([&] { return update->isVisible(); }))
+        << "the folder's watch saw the new file";
+    EXPECT_FALSE(toggle->isVisible());
+    QTest::mouseClick(update, Qt::LeftButton);
+    QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(6, 6));
+    EXPECT_EQ(opened,
+              (std::vector<std::string>{"orvexvpn://toggle", "orvexvpn://update", "orvexvpn://update"}));
+
+    writeStatus(statusFile("connected", "Нидерланды", now, 0, false, "disconnect"));
+    ASSERT_TRUE(test::eventually([&] { return toggle->isVisible() && !toggle->isEnabled(); }));
+    now += 20s;
+    view->reload();
+    EXPECT_TRUE(toggle->isEnabled()) << "the pending mark expires with the file's age alone";
+
+    // No application takes the command: the real timers give up after 4 s and open the link.
+    opened.clear();
+    const std::string command = folder + "/widget-command.json";
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_TRUE(fs::exists(command));
+    ASSERT_TRUE(test::eventually([&] { return !opened.empty() || toggle->isEnabled(); }, 10s));
+    EXPECT_FALSE(opened.empty()) << "the button stays off while its press waits for the application";
+    EXPECT_EQ(opened, std::vector<std::string>{"orvexvpn://toggle"});
+    EXPECT_FALSE(fs::exists(command));
+    EXPECT_TRUE(toggle->isEnabled());
+}
+
+TEST_F(WidgetViewTest, KeepsItsSizeAndPlaceAndMovesByDragging) {
+    QPoint place;
+    {
+        auto view = open();
+        EXPECT_EQ(view->size(), QSize(158, 158));
+        view->setFamily(WidgetView::Family::medium);
+        EXPECT_EQ(view->size(), QSize(338, 158));
+        QPoint before = view->pos();
+        QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(6, 6));
+        QTest::mouseMove(view.get(), QPoint(66, 46));
+        QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(66, 46));
+        place = view->pos();
+        EXPECT_EQ(place - before, QPoint(60, 40));
+        EXPECT_TRUE(opened.empty()) << "a drag is no press";
+    }
+    auto again = open();
+    EXPECT_EQ(again->family(), WidgetView::Family::medium);
+    EXPECT_EQ(again->pos(), place);
+    again.reset();
+    EXPECT_EQ(open(WidgetView::Family::small)->size(), QSize(158, 158)) << "the command line's choice wins";
+    EXPECT_EQ(open()->family(), WidgetView::Family::small) << "and is remembered";
+}
+
+TEST_F(WidgetViewTest, LeavesAPictureOfEachState) {
+    struct Shot {
+        const char* name;
+        std::string status;
+    };
+    const Shot shots[] = {
+        {"connected", statusFile("connected", "Нидерланды", now, 5)},
+        {"connecting", statusFile("connecting", "Германия", now, 5)},
+        {"error", statusFile("error", "", now, 5)},
+        {"disconnecting", statusFile("connected", "Нидерланды", now, 5, false, "disconnect")},
+        {"update-required", statusFile("connected", "Нидерланды", now, 5, true)},
+        {"no-data", ""},
+    };
+    fs::create_directories(ORVEX_WIDGET_SHOTS);
+    for (WidgetView::Family family : {WidgetView::Family::small, WidgetView::Family::medium}) {
+        auto view = open(family);
+        for (const Shot& shot : shots) {
+            writeStatus(shot.status);
+            view->reload();
+            view->layout()->activate();
+            // Twice the pixels, so that a reviewer sees the text as a sharp screen shows it.
+            QImage image(view->size() * 2, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(2);
+            image.fill(Qt::transparent);
+            view->render(&image);
+            std::string path = std::string(ORVEX_WIDGET_SHOTS) + "/" + shot.name +
+                               (family == WidgetView::Family::small ? "-small" : "-medium") + ".png";
+            ASSERT_TRUE(image.save(QString::fromStdString(path))) << path;
+        }
+    }
+}
+
+} // namespace
+} // namespace orvex::widget
