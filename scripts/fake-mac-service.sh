@@ -1,7 +1,9 @@
 # Sourced by the scripts that run the real service without touching the machine: lays out a
 # scratch ORVEX_ROOT with the fake macOS network tools and an application bundle holding the
 # built executable and the fake engines, starts `orvex -service` from there and waits until it
-# answers. Sets and exports ORVEX_ROOT and HOME; leaves the service's process id in $service.
+# answers. Sets and exports ORVEX_ROOT, HOME and ORVEX_PLATFORM=macos (the personality those fake
+# tools belong to, for the service and everything the caller starts after it); leaves the
+# service's process id in $service.
 #
 #   fake_mac_service <root> <orvex> <service-probe> [engine]
 #
@@ -36,7 +38,7 @@ JSON
   echo fake >"$contents/Resources/engine/geoip.dat"
   echo fake >"$contents/Resources/engine/geosite.dat"
 
-  export ORVEX_ROOT="$root" HOME="$root/home"
+  export ORVEX_ROOT="$root" HOME="$root/home" ORVEX_PLATFORM=macos
   mkdir -p "$HOME"
   "$contents/MacOS/ORVEX" -service >"$root/service.out" 2>&1 &
   service=$!

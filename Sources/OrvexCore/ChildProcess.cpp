@@ -1,11 +1,14 @@
 #include "ChildProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <spawn.h>
+#include <string_view>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
@@ -192,9 +195,21 @@ ChildProcess ChildProcess::spawn(const std::string& program, const std::vector<s
         check(posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str()),
               "posix_spawn_file_actions_addchdir_np");
 
+    // An added entry replaces the caller's one of the same name rather than standing beside it.
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string_view name(*entry, std::strcspn(*entry, "="));
+        bool replaced =
+            std::any_of(options.environment.begin(), options.environment.end(),
+                        [&](const std::string& added) { return added.starts_with(std::string(name) + "="); });
+        if (!replaced) envp.push_back(*entry);
+    }
+    for (const std::string& added : options.environment) envp.push_back(const_cast<char*>(added.c_str()));
+    envp.push_back(nullptr);
+
     auto state = std::make_unique<State>();
     state->gate = std::move(ours);
-    int error = posix_spawn(&state->pid, argv.front(), &actions, &attributes, argv.data(), environ);
+    int error = posix_spawn(&state->pid, argv.front(), &actions, &attributes, argv.data(), envp.data());
     if (error != 0) throw std::system_error(error, std::generic_category(), program);
 
     try {

@@ -42,6 +42,8 @@ public:
         // process go away first, the child ends without ever running `program`. A program that
         // cannot be run then shows as a child that ends at once, not as an exception.
         bool held = false;
+        // "NAME=value" entries the child gets on top of the caller's environment.
+        std::vector<std::string> environment;
     };
 
     // The grace the destructor gives a child between SIGTERM and SIGKILL.

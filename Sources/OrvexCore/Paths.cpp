@@ -6,6 +6,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "Platform.h"
 #include "ProgramPath.h"
 
 namespace fs = std::filesystem;
@@ -29,16 +30,18 @@ std::string home() {
     return "/";
 }
 
-std::string socket() { return relocate("/var/run/orvex-vpn.sock"); }
+std::string socket() { return Platform::current().socket; }
 std::string daemonLabel() { return "net.orvex.vpn"; }
-std::string daemonPlist() { return relocate("/Library/LaunchDaemons/net.orvex.vpn.plist"); }
-std::string daemonLogDir() { return relocate("/Library/Logs/ORVEX"); }
-std::string appLogDir() { return home() + "/Library/Logs/ORVEX"; }
-std::string appSupportDir() { return home() + "/Library/Application Support/ORVEX"; }
-std::string daemonHome() { return relocate("/Library/Application Support/ORVEX"); }
+std::string daemonPlist() { return Platform::current().serviceJob; }
+std::string daemonLogDir() { return Platform::current().serviceLogs; }
+std::string daemonStateDir() { return Platform::current().serviceState; }
+std::string appLogDir() { return Platform::current().appLogs; }
+std::string appSupportDir() { return Platform::current().appData; }
+std::string daemonHome() { return Platform::current().serviceHome; }
 std::string daemonBinary() { return daemonHome() + "/orvexd"; }
-std::string generatedConfig() { return daemonHome() + "/config.gen.json"; }
-std::string sharedDir() { return relocate("/Users/Shared/ORVEX"); }
+std::string generatedConfig() { return Platform::current().generatedConfig; }
+std::string sharedDir() { return Platform::current().widgetFolder; }
+mode_t sharedDirMode() { return Platform::current().widgetFolderMode; }
 std::string applicationBundle() { return relocate("/Applications/ORVEX.app"); }
 
 std::string engineDir(const std::string& programPath) {

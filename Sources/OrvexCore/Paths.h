@@ -1,21 +1,25 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
-// Every fixed location the application and the service share. Tests and demos relocate the
-// absolute ones with ORVEX_ROOT; locations in the user's home follow HOME.
+// Every fixed location the application and the service share, as the platform personality
+// (Platform) places them. Tests and demos relocate the absolute ones with ORVEX_ROOT;
+// locations in the user's home follow HOME and, on Linux, the XDG folders.
 namespace orvex::Paths {
 
 std::string socket();
 std::string daemonLabel();
-std::string daemonPlist();
+std::string daemonPlist(); // the service's job file: launchd's plist or systemd's unit
 std::string daemonLogDir();
+std::string daemonStateDir(); // the service's setting files and crash journal
 std::string appLogDir();
 std::string appSupportDir();
 std::string daemonHome();
 std::string daemonBinary();
 std::string generatedConfig();
 std::string sharedDir(); // files exchanged with the widget
+mode_t sharedDirMode();  // given to that folder when the application creates it
 std::string applicationBundle();
 
 std::string engineDir();

@@ -6,13 +6,13 @@
 
 #include "Config.h"
 #include "Http.h"
+#include "Platform.h"
 #include "Unicode.h"
 #include "UpdateError.h"
 
 namespace orvex::UpdateChecker {
 namespace {
 
-constexpr const char* manifestPath = "app/mac/version-mac.json";
 // The first mirror is the usual one and should answer quickly; the second is the fallback
 // and gets more patience.
 constexpr double firstMirrorLimit = 5;
@@ -58,9 +58,10 @@ bool readText(const nlohmann::json& object, const char* key, bool required, std:
 
 std::vector<std::string> manifestURLs() {
     std::vector<std::string> urls;
+    std::string manifest = Platform::current().updateManifest;
     for (std::string base : Config::updateMirrors()) {
         if (!base.ends_with('/')) base += '/';
-        urls.push_back(base + manifestPath);
+        urls.push_back(base + manifest);
     }
     return urls;
 }

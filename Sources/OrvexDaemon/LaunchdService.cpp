@@ -1,16 +1,12 @@
 #include "LaunchdService.h"
 
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <sys/stat.h>
-#include <system_error>
 #include <thread>
-#include <unistd.h>
 
-#include "AtomicFile.h"
 #include "LaunchdError.h"
 #include "Paths.h"
+#include "ServiceFiles.h"
 #include "Shell.h"
 
 namespace fs = std::filesystem;
@@ -71,55 +67,6 @@ std::string jobDefinition() {
            "</plist>";
 }
 
-void throwErrno(const std::string& path) { throw std::system_error(errno, std::generic_category(), path); }
-
-// Root owns everything the service runs, so no other user can swap a program that launchd
-// starts as root. Symbolic links are changed themselves, never what they point to.
-void giveToRoot(const std::string& path) {
-    if (::lchown(path.c_str(), 0, 0) != 0) throwErrno(path);
-}
-
-void setMode(const std::string& path, mode_t mode) {
-    if (::chmod(path.c_str(), mode) != 0) throwErrno(path);
-}
-
-void installFiles(const std::string& source, const std::string& engineSource) {
-    Paths::ensureDir(Paths::daemonHome());
-    std::string binary = Paths::daemonBinary();
-    std::error_code ignored;
-    // Whatever stands there goes, a dangling link included: the copy must not fail on it or
-    // write through it.
-    fs::remove(binary, ignored);
-    fs::copy_file(source, binary);
-    giveToRoot(binary);
-    setMode(binary, 0755);
-
-    std::string engine = engineSource.empty() ? Paths::engineDir() : engineSource;
-    if (!fs::exists(engine, ignored))
-        throw LaunchdError::failed("не найден движок рядом с приложением: " + engine);
-    std::string destination = Paths::daemonHome() + "/engine";
-    if (fs::exists(fs::symlink_status(destination, ignored))) fs::remove_all(destination, ignored);
-    // An engine folder that is itself a link is copied as the folder it names: a copied link
-    // would leave root running programs from a place the user can change.
-    fs::copy(fs::canonical(engine), destination,
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    giveToRoot(destination);
-
-    for (const char* required : {"xray", "tun2socks"}) {
-        if (!fs::exists(destination + "/" + required, ignored))
-            throw LaunchdError::failed(std::string("в движке нет ") + required);
-    }
-    std::error_code listing;
-    for (fs::directory_iterator entry(destination, listing), end; !listing && entry != end;
-         entry.increment(listing)) {
-        std::string path = entry->path().string();
-        std::string name = entry->path().filename().string();
-        giveToRoot(path);
-        if (entry->is_symlink()) continue;
-        setMode(path, name == "xray" || name == "tun2socks" ? 0755 : 0644);
-    }
-}
-
 bool bootout() {
     if (launchctl({"bootout", serviceTarget()}).ok()) return true;
     return launchctl({"unload", "-w", Paths::daemonPlist()}).ok();
@@ -136,13 +83,10 @@ void waitUntilGone(double timeout) {
 } // namespace
 
 void install() {
-    installFiles(Paths::executable(), "");
+    ServiceFiles::install(Paths::executable(), Paths::engineDir(), true);
 
     std::string plist = Paths::daemonPlist();
-    Paths::ensureDir(fs::path(plist).parent_path().string());
-    if (!AtomicFile::write(plist, jobDefinition(), 0644)) throwErrno(plist);
-    giveToRoot(plist);
-    setMode(plist, 0644);
+    ServiceFiles::writeRootFile(plist, jobDefinition(), 0644);
 
     bootout();
     waitUntilGone(goneLimit);
@@ -168,7 +112,7 @@ void uninstall() {
 
 void refreshBinaries(const std::string& newExecutable) {
     fs::path bundleContents = fs::path(newExecutable).parent_path().parent_path();
-    installFiles(newExecutable, (bundleContents / "Resources" / "engine").string());
+    ServiceFiles::install(newExecutable, (bundleContents / "Resources" / "engine").string(), true);
 }
 
 void restartService() {

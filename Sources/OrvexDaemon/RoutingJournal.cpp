@@ -20,7 +20,7 @@ std::optional<std::string> readFile(const std::string& path) {
 }
 
 bool replace(const std::string& path, const nlohmann::json& document) {
-    Paths::ensureDir(Paths::daemonLogDir());
+    Paths::ensureDir(Paths::daemonStateDir());
     return AtomicFile::write(path, document.dump(1) + "\n", 0600);
 }
 
@@ -30,7 +30,7 @@ bool Record::empty() const {
     return serverIP.empty() && scopedIface.empty() && !ipv6Blocked && dnsBackup.empty();
 }
 
-std::string path() { return Paths::daemonLogDir() + "/routing.journal"; }
+std::string path() { return Paths::daemonStateDir() + "/routing.journal"; }
 
 bool save(const Record& record) {
     if (record.empty()) {
@@ -63,7 +63,7 @@ std::optional<Record> load() {
 
 void remove() { ::unlink(path().c_str()); }
 
-std::string childrenPath() { return Paths::daemonLogDir() + "/engine.pids"; }
+std::string childrenPath() { return Paths::daemonStateDir() + "/engine.pids"; }
 
 bool saveChildren(const std::vector<Child>& children) {
     if (children.empty()) {

@@ -1,10 +1,12 @@
 #include "Tunnel.h"
 
 #include "AtomicFile.h"
+#include "Engine.h"
 #include "EngineError.h"
 #include "FileDescriptor.h"
 #include "Log.h"
 #include "Paths.h"
+#include "Platform.h"
 #include "ProcessStartTime.h"
 #include "RoutingJournal.h"
 #include "ScopeGuard.h"
@@ -207,8 +209,15 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
     log_.write("connect: запрошен, сервер=" + serverName);
 
     try {
-        checkEngine();
+        Engine engine = Engine::locate(environment_.engineDir());
         auto link = Vless::parse(vlessRaw);
+        bool split = TunnelSettings::split();
+        engine.checkCanServe(link, split);
+        // Linux captures traffic with nftables and the engine's own transparent inbound, which
+        // the route tools below cannot stand in for.
+        if (Platform::current().networkChanger != Platform::NetworkChanger::routeTools)
+            throw TunnelError::step(
+                "На Linux перехват трафика через nftables ещё не встроен: туннель не поднят");
 
         auto route = Routing::defaultRoute(environment_.runner);
         if (!route)
@@ -224,7 +233,6 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
             blockAds = adBlockEnabled_;
         }
 
-        bool split = TunnelSettings::split();
         log_.write(std::string("connect: сплит=") + (split ? "включён" : "выключен"));
 
         std::string config =
@@ -235,7 +243,7 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
         if (!AtomicFile::write(configPath, config, 0600))
             throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(), configPath);
 
-        start(xray_, enginePath("xray"), {"run", "-config", configPath});
+        start(xray_, engine.program, engine.arguments(configPath), engine.environment);
 
         auto deadline = std::chrono::steady_clock::now() + environment_.timing.portWait;
         for (;;) {
@@ -281,19 +289,12 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
     }
 }
 
-void Tunnel::checkEngine() const {
-    for (const char* name : {"xray", "tun2socks", "geoip.dat", "geosite.dat"}) {
-        std::string path = enginePath(name);
-        std::error_code ignored;
-        if (!std::filesystem::exists(path, ignored)) throw EngineError::missingBinary(path);
-    }
-}
-
 void Tunnel::start(std::optional<ChildProcess>& slot, const std::string& path,
-                   const std::vector<std::string>& arguments) {
+                   const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
     FileDescriptor output = openEngineLog(path);
     ChildProcess::Options options;
     options.workingDirectory = environment_.engineDir();
+    options.environment = environment;
     if (output) {
         options.output = ChildProcess::Redirect::toDescriptor(output.get());
         options.error = ChildProcess::Redirect::toDescriptor(output.get());

@@ -124,11 +124,10 @@ private:
     // by it for long: the newer operation undoes it).
     bool connectFor(const std::string& vlessRaw, const std::string& serverName,
                     std::optional<std::int64_t> reconnectOf);
-    void checkEngine() const;
     // Starts the program into `slot` and lets it run only once it is on the list of our
     // processes, so that a service killed at any moment leaves nothing the next start misses.
     void start(std::optional<ChildProcess>& slot, const std::string& path,
-               const std::vector<std::string>& arguments);
+               const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
     void stopProcesses();
     void stopOne(std::optional<ChildProcess>& process, const std::string& name);
     bool engageKillSwitch();

@@ -24,9 +24,9 @@ bool onUnlessZero(const std::string& path) {
 
 } // namespace
 
-std::string killSwitchPath() { return Paths::daemonLogDir() + "/killswitch.state"; }
-std::string adBlockPath() { return Paths::daemonLogDir() + "/adblock.state"; }
-std::string splitPath() { return Paths::daemonLogDir() + "/split.state"; }
+std::string killSwitchPath() { return Paths::daemonStateDir() + "/killswitch.state"; }
+std::string adBlockPath() { return Paths::daemonStateDir() + "/adblock.state"; }
+std::string splitPath() { return Paths::daemonStateDir() + "/split.state"; }
 
 bool killSwitch() {
     struct stat info {};
@@ -34,7 +34,7 @@ bool killSwitch() {
 }
 
 void saveKillSwitch(bool enabled) {
-    Paths::ensureDir(Paths::daemonLogDir());
+    Paths::ensureDir(Paths::daemonStateDir());
     if (enabled) {
         FileDescriptor file(::open(killSwitchPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     } else {
@@ -46,7 +46,7 @@ bool adBlock() { return onUnlessZero(adBlockPath()); }
 bool split() { return onUnlessZero(splitPath()); }
 
 void saveAdBlock(bool enabled) {
-    Paths::ensureDir(Paths::daemonLogDir());
+    Paths::ensureDir(Paths::daemonStateDir());
     AtomicFile::write(adBlockPath(), enabled ? "1" : "0");
 }
 

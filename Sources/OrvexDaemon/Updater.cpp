@@ -13,6 +13,7 @@
 #include "LaunchdService.h"
 #include "Log.h"
 #include "Paths.h"
+#include "Platform.h"
 #include "ScopeGuard.h"
 #include "Shell.h"
 #include "Unicode.h"
@@ -97,6 +98,8 @@ std::string download(const UpdateChecker::Info& info, const std::string& folder)
 } // namespace
 
 void install(const std::string& version, Log& log) {
+    if (Platform::current().updateInstall == Platform::UpdateInstall::packageManager)
+        throw UpdaterError::step("на Linux новую версию ставит менеджер пакетов, служба её не устанавливает");
     if (!isVersionText(version)) throw UpdaterError::step("недопустимый номер версии");
     log.write("обновление: запрошена версия " + version);
 

@@ -12,7 +12,8 @@ class Log;
 // service's own copy refreshed from it.
 namespace Updater {
 
-// Blocking, up to about 16 minutes. Throws UpdaterError, or the error of refreshing the
+// Blocking, up to about 16 minutes. Refused at once on Linux, where installing packages is the
+// package manager's job. Throws UpdaterError, or the error of refreshing the
 // service's files (LaunchdService::refreshBinaries). The downloaded package is deleted
 // whatever the outcome once the installer has been reached.
 void install(const std::string& version, Log& log);

@@ -49,7 +49,7 @@ bool isUp(TunnelState state) { return state == TunnelState::connected || state =
 
 AppDelegate::AppDelegate(AppEnvironment environment, Options options) : options_(std::move(options)) {
     if (!options_.terminate) options_.terminate = [] { QCoreApplication::quit(); };
-    widget_ = std::make_unique<WidgetStatus>(options_.widgetFolder);
+    widget_ = std::make_unique<WidgetStatus>(options_.widgetFolder, options_.widgetFolderMode);
     environment.widgetPending = [this](const std::string& pending) {
         widget_->notePending(pending == "disconnect");
     };

@@ -23,6 +23,7 @@ class WidgetStatus;
 
 struct AppDelegateOptions {
     std::string widgetFolder = Paths::sharedDir();
+    mode_t widgetFolderMode = Paths::sharedDirMode();
     // Ends the application once the deferred quit has been answered; quits Qt's loop unless set.
     std::function<void()> terminate;
 };

@@ -6,6 +6,7 @@
 #include "APIError.h"
 #include "DaemonClient.h"
 #include "Paths.h"
+#include "Platform.h"
 #include "ServiceClient.h"
 #include "Texts.h"
 #include "Vless.h"
@@ -93,7 +94,7 @@ void AppModel::installDaemon() {
     }
     throw DaemonError::refused("Служба установлена, но не запустилась за 10 секунд. Посмотрите " +
                                serviceLogHint() +
-                               " или выполните в терминале: sudo launchctl print system/net.orvex.vpn");
+                               " или выполните в терминале: " + Platform::current().serviceStatusCommand);
 }
 
 void AppModel::removeDaemon() {

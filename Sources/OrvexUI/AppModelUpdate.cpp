@@ -4,6 +4,7 @@
 #include "DaemonClient.h"
 #include "ElevationError.h"
 #include "Paths.h"
+#include "Platform.h"
 #include "ServiceClient.h"
 #include "UnixSocket.h"
 #include "UpdateError.h"
@@ -30,6 +31,15 @@ void AppModel::installUpdate() {
 
 void AppModel::installUpdateSequence(const UpdateChecker::Info& info) {
     const std::string& version = info.version;
+    // A Linux package is the package manager's to install: the user gets the download page.
+    if (Platform::current().updateInstall == Platform::UpdateInstall::packageManager) {
+        env_.workspace->openURL(info.dmgURL);
+        onMain([&] {
+            setMessage("Версия " + version +
+                       " открыта на странице загрузки: установите её менеджером пакетов.");
+        });
+        return;
+    }
     auto finish = [&](const std::string& logLine) {
         onMain([&] {
             setUpdateReady(true);

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "Daemon.h"
-#include "LaunchdService.h"
 #include "RunApp.h"
+#include "ServiceInstaller.h"
 #include "Version.h"
 
 namespace {
@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
     if (argc < 2) return orvex::runApp(argc, argv);
     const std::string role = argv[1];
     if (role == "-service") return orvex::Daemon::run();
-    if (role == "-install-service") return runInstaller(orvex::LaunchdService::install);
-    if (role == "-uninstall-service") return runInstaller(orvex::LaunchdService::uninstall);
+    if (role == "-install-service") return runInstaller(orvex::ServiceInstaller::install);
+    if (role == "-uninstall-service") return runInstaller(orvex::ServiceInstaller::uninstall);
     if (role == "-version") {
         std::printf("%s\n", orvex::Version::current().c_str());
         return 0;

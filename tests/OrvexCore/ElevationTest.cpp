@@ -13,15 +13,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A relocated system with the fake scripting host in /usr/bin.
+// A relocated system with the fake scripting host and the fake pkexec in /usr/bin.
 class ElevationTest : public ::testing::Test {
 protected:
     ElevationTest()
         : relocation_("ORVEX_ROOT", root.path()), record_("FAKE_OSASCRIPT_RECORD", root / "command") {
         fs::create_directories(root / "usr/bin");
-        fs::copy_file(test::fixture("osascript"), root / "usr/bin/osascript");
-        fs::permissions(root / "usr/bin/osascript",
-                        fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        for (const char* tool : {"osascript", "pkexec"}) {
+            fs::copy_file(test::fixture(tool), root / ("usr/bin/" + std::string(tool)));
+            fs::permissions(root / ("usr/bin/" + std::string(tool)),
+                            fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        }
     }
 
     std::string received() const { return test::readFile(root / "command"); }
@@ -100,4 +102,27 @@ TEST_F(ElevationTest, CancellationAndFailures) {
     } catch (const std::system_error& error) {
         EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory);
     }
+}
+
+// pkexec runs the program itself; a shell command goes through /bin/sh. Its statuses for a
+// dismissed or refused prompt are the cancellation the user sees on macOS too.
+TEST_F(ElevationTest, TheLinuxPersonalityAsksPkexec) {
+    test::ScopedEnv personality("ORVEX_PLATFORM", "linux");
+    test::ScopedEnv record("FAKE_PKEXEC_RECORD", root / "pkexec-args");
+    Elevation::runSelf("--gtest_list_tests");
+    EXPECT_EQ(test::readFile(root / "pkexec-args"), Paths::executable() + "\n--gtest_list_tests\n");
+
+    const std::string command = "printf '%s' \"two  words\" > " + Elevation::shellQuoted(root / "out");
+    Elevation::run(command);
+    EXPECT_EQ(test::readFile(root / "pkexec-args"), "/bin/sh\n-c\n" + command + "\n");
+    EXPECT_EQ(test::readFile(root / "out"), "two  words");
+
+    std::string text;
+    for (const char* answer : {"dismiss", "refuse"}) {
+        test::ScopedEnv mode("FAKE_PKEXEC", answer);
+        EXPECT_EQ(failureOf("true", text), ElevationError::Case::cancelled) << answer;
+    }
+    EXPECT_EQ(failureOf("echo 'нет места на диске' >&2; exit 3", text), ElevationError::Case::failed);
+    EXPECT_EQ(text, "нет места на диске");
+    EXPECT_EQ(failureOf("exit 3", text), ElevationError::Case::failed);
 }

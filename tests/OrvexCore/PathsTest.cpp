@@ -1,38 +1,85 @@
 #include "Paths.h"
 
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <optional>
+#include <sstream>
+#include <vector>
 
+#include "Platform.h"
 #include "TestSupport.h"
 
 using namespace orvex;
 namespace fs = std::filesystem;
 
-TEST(Paths, FixedLocationsFollowOrvexRootAndHome) {
-    {
-        test::ScopedEnv root("ORVEX_ROOT", std::nullopt);
-        test::ScopedEnv home("HOME", "/Users/anna");
-        EXPECT_EQ(Paths::socket(), "/var/run/orvex-vpn.sock");
-        EXPECT_EQ(Paths::daemonPlist(), "/Library/LaunchDaemons/net.orvex.vpn.plist");
-        EXPECT_EQ(Paths::daemonLogDir(), "/Library/Logs/ORVEX");
-        EXPECT_EQ(Paths::daemonBinary(), "/Library/Application Support/ORVEX/orvexd");
-        EXPECT_EQ(Paths::generatedConfig(), "/Library/Application Support/ORVEX/config.gen.json");
-        EXPECT_EQ(Paths::appLogDir(), "/Users/anna/Library/Logs/ORVEX");
-        EXPECT_EQ(Paths::appSupportDir(), "/Users/anna/Library/Application Support/ORVEX");
-        EXPECT_EQ(Paths::relocate("/sbin/route"), "/sbin/route");
-        EXPECT_EQ(Paths::daemonLabel(), "net.orvex.vpn");
+// Each location under both personalities, bare and with ORVEX_ROOT and the XDG folders set.
+TEST(Paths, EveryLocationOfBothPersonalities) {
+    struct Row {
+        const char* name;
+        std::function<std::string()> location;
+        std::string macos, macosMoved, linux, linuxMoved;
+    };
+    const std::string home = "/home/anna", mac = "/Library/Application Support/ORVEX";
+    const std::vector<Row> rows{
+        {"socket", Paths::socket, "/var/run/orvex-vpn.sock", "/tmp/o/var/run/orvex-vpn.sock",
+         "/run/orvex-vpn.sock", "/tmp/o/run/orvex-vpn.sock"},
+        {"service program", Paths::daemonBinary, mac + "/orvexd", "/tmp/o" + mac + "/orvexd",
+         "/opt/orvex/orvexd", "/tmp/o/opt/orvex/orvexd"},
+        {"engine configuration", Paths::generatedConfig, mac + "/config.gen.json",
+         "/tmp/o" + mac + "/config.gen.json", "/var/lib/orvex/config.gen.json",
+         "/tmp/o/var/lib/orvex/config.gen.json"},
+        {"service state", Paths::daemonStateDir, "/Library/Logs/ORVEX", "/tmp/o/Library/Logs/ORVEX",
+         "/var/lib/orvex", "/tmp/o/var/lib/orvex"},
+        {"service logs", Paths::daemonLogDir, "/Library/Logs/ORVEX", "/tmp/o/Library/Logs/ORVEX",
+         "/var/log/orvex", "/tmp/o/var/log/orvex"},
+        {"service job", Paths::daemonPlist, "/Library/LaunchDaemons/net.orvex.vpn.plist",
+         "/tmp/o/Library/LaunchDaemons/net.orvex.vpn.plist", "/etc/systemd/system/orvexd.service",
+         "/tmp/o/etc/systemd/system/orvexd.service"},
+        {"application logs", Paths::appLogDir, home + "/Library/Logs/ORVEX", home + "/Library/Logs/ORVEX",
+         home + "/.local/state/orvex/log", "/x/state/orvex/log"},
+        {"application data", Paths::appSupportDir, home + "/Library/Application Support/ORVEX",
+         home + "/Library/Application Support/ORVEX", home + "/.local/share/orvex", "/x/data/orvex"},
+        {"widget files", Paths::sharedDir, "/Users/Shared/ORVEX", "/tmp/o/Users/Shared/ORVEX",
+         home + "/.local/state/orvex/widget", "/x/state/orvex/widget"},
+        {"widget folder mode",
+         [] { return (std::ostringstream() << std::oct << Paths::sharedDirMode()).str(); }, "777", "777",
+         "700", "700"},
+        {"login entry", [] { return Platform::current().loginEntry; },
+         home + "/Library/LaunchAgents/net.orvex.app.plist",
+         home + "/Library/LaunchAgents/net.orvex.app.plist",
+         home + "/.config/autostart/net.orvex.app.desktop", "/x/config/autostart/net.orvex.app.desktop"},
+        {"ping", [] { return Platform::current().pingProgram; }, "/sbin/ping", "/tmp/o/sbin/ping",
+         "/usr/bin/ping", "/tmp/o/usr/bin/ping"},
+        {"system engine", [] { return Platform::current().systemEngine; }, "", "", "/usr/bin/v2ray",
+         "/tmp/o/usr/bin/v2ray"},
+    };
+    test::ScopedEnv user("HOME", home);
+    for (const char* platform : {"macos", "linux"}) {
+        test::ScopedEnv chosen("ORVEX_PLATFORM", platform);
+        for (bool moved : {false, true}) {
+            test::ScopedEnv root("ORVEX_ROOT", moved ? std::optional<std::string>("/tmp/o/") : std::nullopt);
+            // A relative XDG folder is no folder at all: the default stands.
+            test::ScopedEnv state("XDG_STATE_HOME", moved ? "/x/state" : "x/state");
+            test::ScopedEnv data("XDG_DATA_HOME",
+                                 moved ? std::optional<std::string>("/x/data") : std::nullopt);
+            test::ScopedEnv config("XDG_CONFIG_HOME",
+                                   moved ? std::optional<std::string>("/x/config") : std::nullopt);
+            for (const Row& row : rows) {
+                bool mac = std::string(platform) == "macos";
+                const std::string& expected =
+                    mac ? (moved ? row.macosMoved : row.macos) : (moved ? row.linuxMoved : row.linux);
+                EXPECT_EQ(row.location(), expected)
+                    << row.name << ", " << platform << (moved ? ", moved" : "");
+            }
+        }
     }
     {
-        test::ScopedEnv root("ORVEX_ROOT", "/tmp/o/");
-        EXPECT_EQ(Paths::socket(), "/tmp/o/var/run/orvex-vpn.sock");
-        EXPECT_EQ(Paths::relocate("/sbin/route"), "/tmp/o/sbin/route");
-        EXPECT_EQ(Paths::sharedDir(), "/tmp/o/Users/Shared/ORVEX");
-        EXPECT_EQ(Paths::applicationBundle(), "/tmp/o/Applications/ORVEX.app");
-    }
-    {
-        // A relative root would scatter files around the working folder: ignored.
+        // A relative root would scatter files around the working folder: ignored. So is a
+        // personality nobody knows, which leaves the build's own.
         test::ScopedEnv root("ORVEX_ROOT", "relative/root");
-        EXPECT_EQ(Paths::socket(), "/var/run/orvex-vpn.sock");
+        test::ScopedEnv chosen("ORVEX_PLATFORM", "windows");
+        EXPECT_EQ(Paths::socket(), "/run/orvex-vpn.sock");
     }
 }
 

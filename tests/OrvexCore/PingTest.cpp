@@ -80,3 +80,33 @@ TEST(Ping, RunsTheSystemToolAndTakesTheBestReply) {
     std::filesystem::remove(root / "sbin/ping");
     EXPECT_EQ(Ping::measure("de1.example.net", 2000), -1);
 }
+
+// iputils words its replies as BSD ping does but ends with "time 2042ms" for the whole run,
+// which is no reply; it takes the wait in whole seconds.
+TEST(Ping, TheLinuxPersonalityRunsIputils) {
+    EXPECT_EQ(PingStat::parse(test::readFile(test::fixture("linux-output/ping-loopback.txt"))),
+              (std::vector<int>{0, 0, 0}));
+
+    test::TempDir root;
+    test::ScopedEnv relocated("ORVEX_ROOT", root.path());
+    test::ScopedEnv personality("ORVEX_PLATFORM", "linux");
+    test::ScopedEnv output("ORVEX_FAKE_PING_OUTPUT", test::fixture("macos-output/ping-one-lost.txt"));
+    test::writeFile(root / "usr/bin/ping", test::readFile(test::fixture("ping")), 0755);
+    for (auto [timeoutMs, wait] : {std::pair{2000, "2"}, {1500, "2"}, {800, "1"}}) {
+        EXPECT_EQ(Ping::measure("de1.example.net", timeoutMs), 42);
+        EXPECT_EQ(test::readFile(root / "ping.args"),
+                  std::string("-n\n-c\n3\n-W\n") + wait + "\nde1.example.net\n");
+    }
+    EXPECT_EQ(Ping::measure("-f", 2000), -1);
+}
+
+// The system's own tool against this machine (127.1 is 127.0.0.1 written short, which the
+// local-name filter lets through).
+TEST(Ping, TheRealIputilsAnswersForLoopback) {
+    if (!std::filesystem::exists("/usr/bin/ping")) GTEST_SKIP() << "no /usr/bin/ping: install iputils-ping";
+    test::ScopedEnv relocated("ORVEX_ROOT", std::nullopt);
+    test::ScopedEnv personality("ORVEX_PLATFORM", "linux");
+    int milliseconds = Ping::measure("127.1", 2000);
+    EXPECT_GE(milliseconds, 0);
+    EXPECT_LT(milliseconds, 1000);
+}

@@ -2,6 +2,7 @@
 
 #include "ChildProcess.h"
 #include "FakeMacTools.h"
+#include "InstallerRun.h"
 #include "Paths.h"
 #include "TestSupport.h"
 
@@ -17,28 +18,6 @@ using namespace orvex;
 using namespace orvex::test;
 
 namespace {
-
-struct RoleRun {
-    int code = -1;
-    std::string output;
-    std::string error;
-};
-
-// Owner, group and mode of every entry under `folder`, by path relative to it; links as links.
-std::map<std::string, std::string> inventory(const std::string& folder) {
-    std::map<std::string, std::string> found;
-    std::error_code error;
-    if (!fs::exists(folder, error)) return found;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        struct stat info {};
-        lstat(entry.path().c_str(), &info);
-        char text[64];
-        snprintf(text, sizeof text, "%u:%u %04o%s", info.st_uid, info.st_gid, info.st_mode & 07777,
-                 S_ISLNK(info.st_mode) ? " link" : "");
-        found[entry.path().lexically_relative(folder).string()] = text;
-    }
-    return found;
-}
 
 std::string jobFile(const std::string& root) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -86,16 +65,7 @@ protected:
         for (const auto& entry : fs::directory_iterator(engine)) lchown(entry.path().c_str(), 1234, 1234);
     }
 
-    RoleRun run(const std::string& role) {
-        ChildProcess::Options options;
-        options.output = ChildProcess::Redirect::toFile(dir / "out.txt", true);
-        options.error = ChildProcess::Redirect::toFile(dir / "err.txt", true);
-        RoleRun result;
-        result.code = ChildProcess::spawn(program, {role}, options).wait();
-        result.output = readFile(dir / "out.txt");
-        result.error = readFile(dir / "err.txt");
-        return result;
-    }
+    RoleRun run(const std::string& role) { return runRole(program, role, dir.path()); }
 
     std::map<std::string, std::string> installed() const {
         auto files = inventory(Paths::daemonHome());

@@ -15,3 +15,12 @@ target_include_directories(ui_model_service PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/../OrvexCore ${CMAKE_CURRENT_LIST_DIR}/../OrvexDaemon ${CMAKE_CURRENT_LIST_DIR}/../service)
 target_compile_definitions(ui_model_service PRIVATE ORVEX_EXECUTABLE="$<TARGET_FILE:orvex>")
 add_dependencies(ui_model_service orvex)
+
+# The model installing and removing the real service under the Linux personality, through the
+# fake pkexec and systemctl.
+orvex_test(ui_model_systemd LABEL service TIMEOUT 200 LIBS OrvexUI AccountServerFixture UpdateServerFixture SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/AppModelSystemdTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ModelFakes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../OrvexDaemon/InstallerRun.cpp)
+target_include_directories(ui_model_systemd PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../OrvexDaemon)
+target_compile_definitions(ui_model_systemd PRIVATE ORVEX_EXECUTABLE="$<TARGET_FILE:orvex>")
+add_dependencies(ui_model_systemd orvex)
