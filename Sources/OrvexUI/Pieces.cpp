@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QStyle>
 
+#include <algorithm>
+
 #include "Icons.h"
 #include "ScreenTexts.h"
 #include "Theme.h"
@@ -57,11 +59,23 @@ QLabel* sectionLabel(const QString& text) { return label(text.toUpper(), "sectio
 
 Card card(int padding) {
     auto* frame = new QFrame;
+    return {frame, cardLayout(frame, padding)};
+}
+
+QVBoxLayout* cardLayout(QFrame* frame, int padding) {
     frame->setProperty("role", "card");
     auto* layout = new QVBoxLayout(frame);
     layout->setContentsMargins(padding, padding, padding, padding);
     layout->setSpacing(10);
-    return {frame, layout};
+    return layout;
+}
+
+Card listCard(const char* name) {
+    Card list = card(20);
+    list.frame->setObjectName(name);
+    list.layout->setContentsMargins(20, 6, 20, 6);
+    list.layout->setSpacing(0);
+    return list;
 }
 
 QWidget* infoRow(const QString& title, QLabel*& value) {
@@ -103,6 +117,21 @@ QLabel* symbolTile(const QString& icon, int size) {
     return tile;
 }
 
+QHBoxLayout* formLine(QWidget* field, std::initializer_list<QWidget*> buttons) {
+    auto* line = new QHBoxLayout;
+    line->setSpacing(10);
+    line->addWidget(field, 1);
+    for (QWidget* button : buttons) line->addWidget(button);
+    int height = 0;
+    for (int i = 0; i < line->count(); ++i) {
+        QWidget* widget = line->itemAt(i)->widget();
+        widget->ensurePolished(); // the sheet's padding is part of the height
+        height = std::max(height, widget->sizeHint().height());
+    }
+    for (int i = 0; i < line->count(); ++i) line->itemAt(i)->widget()->setFixedHeight(height);
+    return line;
+}
+
 QLabel* plate(const char* name, const char* tone) {
     QLabel* plate = label(QString(), "plate");
     plate->setObjectName(name);
@@ -123,6 +152,8 @@ void setPlate(QLabel* plate, const QString& text, const char* tone) {
 QLabel* statusChip(const QString& text, const QColor& tint, const QColor& fill) {
     QLabel* chip = label(text, "chip");
     chip->setWordWrap(false);
+    // Qt drops a corner radius above half the height; this keeps the chip's ends round.
+    chip->setMinimumHeight(20);
     chip->setStyleSheet(QStringLiteral("color: %1; background: rgba(%2, %3, %4, %5);")
                             .arg(tint.name())
                             .arg(fill.red())
@@ -150,6 +181,9 @@ QWidget* panelHeader(QLabel* title, std::initializer_list<QWidget*> actions) {
     auto* layout = new QHBoxLayout(header);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);
+    // As tall as a button whether or not there are any, so that every panel's title sits at
+    // the same height and nothing jumps when the user switches panels.
+    header->setMinimumHeight(40);
     layout->addWidget(title, 1);
     for (QWidget* action : actions) layout->addWidget(action, 0, Qt::AlignVCenter);
     return header;
@@ -166,6 +200,7 @@ ListRow listRow(const QString& title, const QString& subtitle, QWidget* trailing
     auto* titleLine = new QHBoxLayout;
     titleLine->setSpacing(8);
     QLabel* name = label(title);
+    name->setWordWrap(false);
     name->setStyleSheet(QStringLiteral("font-size: 14px; font-weight: 500;"));
     titleLine->addWidget(name);
     titleLine->addStretch();

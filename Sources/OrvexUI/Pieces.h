@@ -31,6 +31,10 @@ struct Card {
     QVBoxLayout* layout;
 };
 Card card(int padding = 18);
+// Makes `frame` a card with its inner margin; for widgets that are cards themselves.
+QVBoxLayout* cardLayout(QFrame* frame, int padding);
+// A card of list rows, which bring their own vertical spacing.
+Card listCard(const char* name);
 
 // A title on the left, its value on the right; the value label is returned for updates.
 QWidget* infoRow(const QString& title, QLabel*& value);
@@ -46,6 +50,9 @@ QLineEdit* themedField(const QString& placeholder, const char* name, bool monosp
 // A symbol on a tinted rounded tile, leading a row or heading a card.
 QLabel* symbolTile(const QString& icon, int size = 36);
 
+// A form on one line: `field` takes the room, the buttons follow, all of one height.
+QHBoxLayout* formLine(QWidget* field, std::initializer_list<QWidget*> buttons);
+
 // A coloured plate for a result or a line of the model; hidden while its text is empty.
 QLabel* plate(const char* name, const char* tone = "info");
 void setPlate(QLabel* plate, const QString& text, const char* tone);
@@ -57,7 +64,7 @@ QLabel* statusChip(const QString& text, const QColor& tint, const QColor& fill);
 QLabel* pingLabel();
 void setPing(QLabel* label, std::optional<int> milliseconds);
 
-// A panel's title with its actions on the right.
+// A panel's title with its actions, if any, on the right.
 QWidget* panelHeader(QLabel* title, std::initializer_list<QWidget*> actions);
 
 // One line of a list: an optional leading widget, a title (its line returned, for a chip beside

@@ -1,5 +1,7 @@
 #include "ModelFakes.h"
 
+#include <QApplication>
+
 #include <algorithm>
 #include <thread>
 
@@ -7,13 +9,24 @@
 
 namespace orvex::test {
 
+namespace {
+
+// Qt keeps the arguments for the application's lifetime, which is the program's.
+int argc = 1;
+char name[] = "orvex-tests";
+char* argv[] = {name, nullptr};
+
+} // namespace
+
 void ensureQtApplication() {
-    static int argc = 1;
-    static char name[] = "orvex-tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* application =
-        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-    (void)application;
+    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+}
+
+void ensureWidgetApplication(const QString& styleSheet) {
+    if (QCoreApplication::instance() != nullptr) return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    auto* application = new QApplication(argc, argv);
+    application->setStyleSheet(styleSheet);
 }
 
 bool waitWithEvents(const std::function<bool()>& condition, std::chrono::milliseconds limit) {

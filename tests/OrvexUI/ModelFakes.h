@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QString>
 
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +25,9 @@ namespace orvex::test {
 
 // The one Qt application object of a test program, made on first use.
 void ensureQtApplication();
+// The same for tests of widgets: an offscreen QApplication with `styleSheet`. Called before
+// anything made a plain QCoreApplication.
+void ensureWidgetApplication(const QString& styleSheet = QString());
 
 // Polls `condition` with the model thread's events delivered in between, until it holds or
 // `limit` passes.
