@@ -53,6 +53,12 @@ TEST(AppGui, ALinkConnectsAWidgetCommandDisconnectsAndTheStatusFileFollows) {
         [&] { return test::readFile(statusFile).find(R"("state":"disconnected")") != std::string::npos; }));
     EXPECT_FALSE(std::filesystem::exists(Paths::sharedDir() + "/widget-command.json"));
     EXPECT_TRUE(app.running());
+
+    // A session's end (SIGTERM) quits as the menu does: the widget learns the application is gone.
+    app.terminate();
+    EXPECT_EQ(app.wait(), 0);
+    EXPECT_NE(test::readFile(statusFile).find(R"("alive":false)"), std::string::npos)
+        << test::readFile(statusFile);
 }
 
 } // namespace
