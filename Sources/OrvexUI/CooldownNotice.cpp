@@ -20,7 +20,8 @@ CooldownNotice::CooldownNotice(QWidget* parent)
                       .arg(Theme::fieldRadius));
     wait_->setStyleSheet(QStringLiteral("color: %1; font-weight: 600;").arg(Theme::warn.name()));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(14, 12, 14, 12);
+    layout->setContentsMargins(14, 12, 14, 14);
+    layout->setSpacing(8);
     layout->addWidget(wait_);
     layout->addWidget(Pieces::label(
         QString::fromUtf8(Texts::serverChangeHint.data(), Texts::serverChangeHint.size()), "secondary"));

@@ -27,18 +27,11 @@ namespace {
 using test::statusIn;
 using test::waitWithEvents;
 
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public ::testing::Test, protected test::ScratchDesktop {
 protected:
-    static void SetUpTestSuite() {
-        if (QCoreApplication::instance() != nullptr) return;
-        static int argc = 1;
-        static char name[] = "orvex-tests";
-        static char* argv[] = {name, nullptr};
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { test::ensureWidgetApplication(); }
 
-    AppDelegateTest() : server_(servers_.start()) {
+    AppDelegateTest() {
         desktop_.journal = [this](const std::string& entry) { service_->note(entry); };
         TokenStore::save(server_->token(), *desktop_.keychain);
         Paths::ensureDir(dir_ / "Library/LaunchDaemons");
@@ -62,13 +55,6 @@ protected:
 
     std::string widgetFile() { return test::readFile(dir_ / "widget/widget-status.json"); }
 
-    test::TempDir dir_;
-    test::ScopedEnv root_{"ORVEX_ROOT", dir_.path()};
-    test::ScopedEnv home_{"HOME", dir_ / "home"};
-    test::APIServerFixture servers_;
-    std::unique_ptr<test::AccountServer> server_;
-    std::shared_ptr<test::FakeService> service_ = std::make_shared<test::FakeService>();
-    test::Desktop desktop_;
     int terminations_ = 0;
 };
 

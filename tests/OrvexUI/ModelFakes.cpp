@@ -39,6 +39,8 @@ bool waitWithEvents(const std::function<bool()>& condition, std::chrono::millise
     return true;
 }
 
+ScratchDesktop::ScratchDesktop() : server_(servers_.start()) {}
+
 AppEnvironment environment(const std::string& folder, std::shared_ptr<ServiceClient> service,
                            const std::string& apiBase, Desktop& desktop) {
     AppEnvironment env;

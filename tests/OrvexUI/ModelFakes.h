@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "APIServerFixture.h"
 #include "AppEnvironment.h"
 #include "Clock.h"
 #include "DaemonClient.h"
@@ -114,6 +115,20 @@ struct Desktop {
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::function<void(const std::string& argument)> elevation;
     std::function<void(const std::string& entry)> journal; // where prompts note themselves
+};
+
+// A scratch machine for one interface test: ORVEX_ROOT and HOME in a fresh folder, the
+// account-server fixture, a scripted service and the desktop's fakes. Members, so that a
+// fixture that derives from it can use them directly.
+struct ScratchDesktop {
+    ScratchDesktop();
+    TempDir dir_;
+    ScopedEnv root_{"ORVEX_ROOT", dir_.path()};
+    ScopedEnv home_{"HOME", dir_ / "home"};
+    APIServerFixture servers_;
+    std::unique_ptr<AccountServer> server_;
+    std::shared_ptr<FakeService> service_ = std::make_shared<FakeService>();
+    Desktop desktop_;
 };
 
 // An environment on `service` and the account server at `apiBase`, with the desktop's fakes

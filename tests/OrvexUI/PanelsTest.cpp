@@ -54,11 +54,11 @@ template <typename P> Make make() {
     return [](AppModel& model) { return new P(model); };
 }
 
-class Panels : public ::testing::Test {
+class Panels : public ::testing::Test, protected test::ScratchDesktop {
 protected:
     static void SetUpTestSuite() { test::ensureWidgetApplication(Theme::styleSheet()); }
 
-    Panels() : server_(servers_.start()) {
+    Panels() {
         TokenStore::save(server_->token(), *desktop_.keychain);
         env_ = test::environment(dir_.path(), service_, server_->baseURL(), desktop_);
         env_.downloadsDir = [this] { return dir_ / "home/Downloads"; };
@@ -136,13 +136,6 @@ protected:
         return list;
     }
 
-    test::TempDir dir_;
-    test::ScopedEnv root_{"ORVEX_ROOT", dir_.path()};
-    test::ScopedEnv home_{"HOME", dir_ / "home"};
-    test::APIServerFixture servers_;
-    std::unique_ptr<test::AccountServer> server_;
-    std::shared_ptr<test::FakeService> service_ = std::make_shared<test::FakeService>();
-    test::Desktop desktop_;
     AppEnvironment env_;
     std::unique_ptr<AppModel> model_;
     std::unique_ptr<QWidget> panel_;

@@ -31,19 +31,11 @@ namespace {
 using test::statusIn;
 using test::waitWithEvents;
 
-class RootScreens : public ::testing::Test {
+class RootScreens : public ::testing::Test, protected test::ScratchDesktop {
 protected:
-    static void SetUpTestSuite() {
-        if (QCoreApplication::instance() != nullptr) return;
-        static int argc = 1;
-        static char name[] = "orvex-tests";
-        static char* argv[] = {name, nullptr};
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto* application = new QApplication(argc, argv);
-        application->setStyleSheet(Theme::styleSheet());
-    }
+    static void SetUpTestSuite() { test::ensureWidgetApplication(Theme::styleSheet()); }
 
-    RootScreens() : server_(servers_.start()) {
+    RootScreens() {
         desktop_.journal = [this](const std::string& entry) { service_->note(entry); };
         Paths::ensureDir(dir_ / "Library/LaunchDaemons");
         test::writeFile(Paths::daemonPlist(), "job");
@@ -54,14 +46,14 @@ protected:
         if (linked) TokenStore::save(server_->token(), *desktop_.keychain);
         model_ = std::make_unique<AppModel>(
             test::environment(dir_.path(), service_, server_->baseURL(), desktop_));
-        root_ = std::make_unique<RootView>(*model_);
-        root_->resize(960, 620);
-        root_->show();
+        view_ = std::make_unique<RootView>(*model_);
+        view_->resize(960, 620);
+        view_->show();
         ASSERT_TRUE(waitWithEvents([&] { return !linked || model_->subscription().has_value(); }));
     }
 
     template <typename T> T* find(const char* name) {
-        T* widget = root_->findChild<T*>(name);
+        T* widget = view_->findChild<T*>(name);
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
@@ -83,15 +75,8 @@ protected:
         return result;
     }
 
-    test::TempDir dir_;
-    test::ScopedEnv root_env_{"ORVEX_ROOT", dir_.path()};
-    test::ScopedEnv home_{"HOME", dir_ / "home"};
-    test::APIServerFixture servers_;
-    std::unique_ptr<test::AccountServer> server_;
-    std::shared_ptr<test::FakeService> service_ = std::make_shared<test::FakeService>();
-    test::Desktop desktop_;
     std::unique_ptr<AppModel> model_;
-    std::unique_ptr<RootView> root_;
+    std::unique_ptr<RootView> view_;
 };
 
 TEST(ScreenTexts, DaysReadAsNaturalRussian) {
@@ -106,7 +91,7 @@ TEST(ScreenTexts, DaysReadAsNaturalRussian) {
 
 TEST_F(RootScreens, EachSignInModeCallsItsOperationWithTheTypedText) {
     open(false);
-    auto* link = root_->linkView();
+    auto* link = view_->linkView();
     ASSERT_TRUE(link->isVisible());
     EXPECT_EQ(link->mode(), LinkView::Mode::code);
 
@@ -135,8 +120,8 @@ TEST_F(RootScreens, EachSignInModeCallsItsOperationWithTheTypedText) {
     type("emailField", test::AccountServer::email);
     QTest::keyClick(find<QLineEdit>("passwordField"), Qt::Key_Return);
     ASSERT_TRUE(waitWithEvents([&] { return model_->linked(); }));
-    EXPECT_TRUE(root_->mainView()->isVisible());
-    EXPECT_EQ(root_->mainView()->panel(), MainView::Panel::home);
+    EXPECT_TRUE(view_->mainView()->isVisible());
+    EXPECT_EQ(view_->mainView()->panel(), MainView::Panel::home);
 
     // Signing out returns to the code form, where a code from a link lands in the field.
     click("unlinkButton");
@@ -145,7 +130,11 @@ TEST_F(RootScreens, EachSignInModeCallsItsOperationWithTheTypedText) {
     EXPECT_EQ(find<QLineEdit>("codeField")->text(), "246810");
     click("codeSignInButton");
     ASSERT_TRUE(waitWithEvents([&] { return model_->linked(); }));
-    EXPECT_NE(server_->requests().back().body.find("246810"), std::string::npos);
+    auto requests = server_->requests();
+    auto auth =
+        std::find_if(requests.begin(), requests.end(), [](const auto& r) { return r.path == "/api/auth"; });
+    ASSERT_NE(auth, requests.end());
+    EXPECT_NE(auth->body.find("246810"), std::string::npos);
 }
 
 TEST_F(RootScreens, TheHomePanelFollowsTheTunnel) {
@@ -187,7 +176,7 @@ TEST_F(RootScreens, TheHomePanelFollowsTheTunnel) {
 TEST_F(RootScreens, ListsLoadEachTimeTheirPanelIsShown) {
     open(true);
     server_->clearRequests();
-    MainView* main = root_->mainView();
+    MainView* main = view_->mainView();
     for (const char* row : {"historyRow", "devicesRow", "supportRow", "homeRow", "historyRow"}) click(row);
     ASSERT_TRUE(waitWithEvents([&] { return server_->requestCount() >= 4; }));
     EXPECT_EQ(main->panel(), MainView::Panel::history);
@@ -203,14 +192,14 @@ TEST_F(RootScreens, TheUpdateDialogOffersTheVersionAndStaysClosedOnceDismissed) 
     mirrors.first().setManifest(
         test::UpdateMirrors::manifest("9.1.0", "https://x/ORVEX-9.1.0.dmg", "Быстрее."));
     open(true);
-    ASSERT_TRUE(waitWithEvents([&] { return root_->updateDialog()->isVisible(); }));
-    EXPECT_EQ(root_->updateDialog()->windowTitle(), "Вышло обновление");
-    QTest::mouseClick(root_->updateDialog()->findChild<QPushButton*>("dismissUpdateButton"), Qt::LeftButton);
-    EXPECT_FALSE(root_->updateDialog()->isVisible());
+    ASSERT_TRUE(waitWithEvents([&] { return view_->updateDialog()->isVisible(); }));
+    EXPECT_EQ(view_->updateDialog()->windowTitle(), "Вышло обновление");
+    QTest::mouseClick(view_->updateDialog()->findChild<QPushButton*>("dismissUpdateButton"), Qt::LeftButton);
+    EXPECT_FALSE(view_->updateDialog()->isVisible());
     EXPECT_EQ(model_->updateDismissed(), "9.1.0");
     model_->checkUpdateSilently();
     EXPECT_FALSE(
-        waitWithEvents([&] { return root_->updateDialog()->isVisible(); }, std::chrono::milliseconds(500)));
+        waitWithEvents([&] { return view_->updateDialog()->isVisible(); }, std::chrono::milliseconds(500)));
 }
 
 // For a person to look at: the sign-in forms, the home panel with a held kill switch and a
@@ -224,11 +213,11 @@ TEST_F(RootScreens, RenderForReview) {
         EXPECT_TRUE(widget->grab().save(QString::fromStdString(folder + "/" + name + ".png")));
     };
     open(false);
-    shot(root_.get(), "signin-code");
-    root_->linkView()->setMode(LinkView::Mode::email);
-    shot(root_.get(), "signin-email");
-    root_->linkView()->setMode(LinkView::Mode::reset);
-    shot(root_.get(), "signin-reset");
+    shot(view_.get(), "signin-code");
+    view_->linkView()->setMode(LinkView::Mode::email);
+    shot(view_.get(), "signin-email");
+    view_->linkView()->setMode(LinkView::Mode::reset);
+    shot(view_.get(), "signin-reset");
 
     std::filesystem::create_directories(dir_ / "mirrors");
     test::UpdateMirrors mirrors(dir_ / "mirrors");
@@ -237,20 +226,20 @@ TEST_F(RootScreens, RenderForReview) {
     model_->checkUpdateSilently();
     model_->login(test::AccountServer::email, test::AccountServer::password);
     ASSERT_TRUE(waitWithEvents([&] { return model_->linked() && model_->subscription().has_value(); }));
-    ASSERT_TRUE(waitWithEvents([&] { return root_->updateDialog()->isVisible(); }));
-    shot(root_->updateDialog(), "update-dialog");
-    root_->updateDialog()->hide();
+    ASSERT_TRUE(waitWithEvents([&] { return view_->updateDialog()->isVisible(); }));
+    shot(view_->updateDialog(), "update-dialog");
+    view_->updateDialog()->hide();
     service_->script([](auto& s) { s.current = statusIn(TunnelState::error, true); });
     model_->refreshStatus();
     ASSERT_TRUE(waitWithEvents([&] { return model_->status().killSwitchHold; }));
-    shot(root_.get(), "home-held-update-required");
+    shot(view_.get(), "home-held-update-required");
     service_->script([](auto& s) {
         s.current = statusIn(TunnelState::connected);
         s.current.serverName = "Нидерланды";
     });
     model_->refreshStatus();
     ASSERT_TRUE(waitWithEvents([&] { return model_->status().state == TunnelState::connected; }));
-    shot(root_.get(), "home-connected");
+    shot(view_.get(), "home-connected");
 }
 
 } // namespace
