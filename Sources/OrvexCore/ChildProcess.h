@@ -43,7 +43,7 @@ public:
         // cannot be run then shows as a child that ends at once, not as an exception.
         bool held = false;
         // "NAME=value" entries the child gets on top of the caller's environment.
-        std::vector<std::string> environment;
+        std::vector<std::string> environment = {};
     };
 
     // The grace the destructor gives a child between SIGTERM and SIGKILL.

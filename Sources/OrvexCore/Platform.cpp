@@ -8,15 +8,11 @@
 namespace orvex {
 namespace {
 
-Platform::Kind kindNamed(std::string_view name) {
-    return name == "macos" ? Platform::Kind::macos : Platform::Kind::linuxDesktop;
-}
-
 // The build's own platform answers when the variable is unset or names neither.
-Platform::Kind chosenKind() {
+bool macosChosen() {
     const char* chosen = std::getenv("ORVEX_PLATFORM");
     std::string_view name = chosen != nullptr ? chosen : "";
-    return kindNamed(name == "macos" || name == "linux" ? name : ORVEX_BUILD_PLATFORM);
+    return (name == "macos" || name == "linux" ? name : ORVEX_BUILD_PLATFORM) == "macos";
 }
 
 // An XDG base folder: the variable when it holds an absolute path (the specification of those
@@ -40,7 +36,6 @@ Platform macos() {
     platform.appData = home + "/Library/Application Support/ORVEX";
     platform.widgetFolder = Paths::relocate("/Users/Shared/ORVEX");
     platform.widgetFolderMode = 0777;
-    platform.loginEntry = home + "/Library/LaunchAgents/net.orvex.app.plist";
     platform.pingProgram = Paths::relocate("/sbin/ping");
     platform.serviceStatusCommand = "sudo launchctl print system/net.orvex.vpn";
     platform.updateManifest = ORVEX_UPDATE_MANIFEST_MACOS;
@@ -49,10 +44,8 @@ Platform macos() {
 
 Platform linuxDesktop() {
     Platform platform;
-    platform.kind = Platform::Kind::linuxDesktop;
     platform.serviceManager = Platform::ServiceManager::systemd;
     platform.elevation = Platform::ElevationTool::pkexec;
-    platform.loginItem = Platform::LoginItem::xdgAutostart;
     platform.ping = Platform::PingTool::iputils;
     platform.networkChanger = Platform::NetworkChanger::nftables;
     platform.updateInstall = Platform::UpdateInstall::packageManager;
@@ -69,7 +62,6 @@ Platform linuxDesktop() {
     // The widget runs as the same user here, so nobody else needs to reach its files.
     platform.widgetFolder = state + "/widget";
     platform.widgetFolderMode = 0700;
-    platform.loginEntry = xdgFolder("XDG_CONFIG_HOME", "/.config") + "/autostart/net.orvex.app.desktop";
     platform.pingProgram = Paths::relocate("/usr/bin/ping");
     platform.systemEngine = Paths::relocate("/usr/bin/v2ray");
     platform.serviceStatusCommand = "sudo systemctl status orvexd";
@@ -79,6 +71,6 @@ Platform linuxDesktop() {
 
 } // namespace
 
-Platform Platform::current() { return chosenKind() == Kind::macos ? macos() : linuxDesktop(); }
+Platform Platform::current() { return macosChosen() ? macos() : linuxDesktop(); }
 
 } // namespace orvex

@@ -6,23 +6,19 @@
 namespace orvex {
 
 // The operating system whose conventions ORVEX follows: where its files lie and which system
-// programs install the service, ask for administrator rights, start it at login, ping and
+// programs install the service, ask for administrator rights, ping, change the network and
 // install updates. Chosen once per call from ORVEX_PLATFORM ("macos" or "linux"), defaulting
 // to the platform of the build, so the macOS behaviour runs here against the fake macOS
 // tools. Everything else asks this; nothing else tests the platform.
 struct Platform {
-    enum class Kind { macos, linuxDesktop };
     enum class ServiceManager { launchd, systemd };
     enum class ElevationTool { osascript, pkexec };
-    enum class LoginItem { launchAgent, xdgAutostart };
     enum class PingTool { bsd, iputils };
     enum class NetworkChanger { routeTools, nftables };
     enum class UpdateInstall { installerPackage, packageManager };
 
-    Kind kind = Kind::macos;
     ServiceManager serviceManager = ServiceManager::launchd;
     ElevationTool elevation = ElevationTool::osascript;
-    LoginItem loginItem = LoginItem::launchAgent;
     PingTool ping = PingTool::bsd;
     NetworkChanger networkChanger = NetworkChanger::routeTools;
     UpdateInstall updateInstall = UpdateInstall::installerPackage;
@@ -39,7 +35,6 @@ struct Platform {
     std::string appData;
     std::string widgetFolder; // the status and command files shared with the widget
     mode_t widgetFolderMode = 0777;
-    std::string loginEntry;
     std::string pingProgram;
     std::string systemEngine; // an engine the system provides when none ships beside ORVEX
 

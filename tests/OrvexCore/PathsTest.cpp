@@ -45,10 +45,6 @@ TEST(Paths, EveryLocationOfBothPersonalities) {
         {"widget folder mode",
          [] { return (std::ostringstream() << std::oct << Paths::sharedDirMode()).str(); }, "777", "777",
          "700", "700"},
-        {"login entry", [] { return Platform::current().loginEntry; },
-         home + "/Library/LaunchAgents/net.orvex.app.plist",
-         home + "/Library/LaunchAgents/net.orvex.app.plist",
-         home + "/.config/autostart/net.orvex.app.desktop", "/x/config/autostart/net.orvex.app.desktop"},
         {"ping", [] { return Platform::current().pingProgram; }, "/sbin/ping", "/tmp/o/sbin/ping",
          "/usr/bin/ping", "/tmp/o/usr/bin/ping"},
         {"system engine", [] { return Platform::current().systemEngine; }, "", "", "/usr/bin/v2ray",
@@ -63,8 +59,6 @@ TEST(Paths, EveryLocationOfBothPersonalities) {
             test::ScopedEnv state("XDG_STATE_HOME", moved ? "/x/state" : "x/state");
             test::ScopedEnv data("XDG_DATA_HOME",
                                  moved ? std::optional<std::string>("/x/data") : std::nullopt);
-            test::ScopedEnv config("XDG_CONFIG_HOME",
-                                   moved ? std::optional<std::string>("/x/config") : std::nullopt);
             for (const Row& row : rows) {
                 bool mac = std::string(platform) == "macos";
                 const std::string& expected =
