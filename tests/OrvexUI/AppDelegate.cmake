@@ -1,8 +1,7 @@
 # The desktop application offscreen against a scripted service and the account-server fixture.
-orvex_test(ui_delegate LABEL unit LIBS OrvexUI AccountServerFixture UpdateServerFixture SOURCES
+orvex_test(ui_delegate LABEL unit LIBS OrvexUITestSupport AccountServerFixture UpdateServerFixture SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AppDelegateTest.cpp ${CMAKE_CURRENT_LIST_DIR}/AutostartTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ModelFakes.cpp)
-target_include_directories(ui_delegate PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../OrvexCore)
+ )
 
 # The real application under Xvfb with the real service: links, widget commands, status file.
 orvex_test(ui_app_gui LABEL gui TIMEOUT 180 LIBS AccountServerFixture SOURCES
