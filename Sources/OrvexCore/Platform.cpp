@@ -49,6 +49,7 @@ Platform linuxDesktop() {
     platform.ping = Platform::PingTool::iputils;
     platform.networkChanger = Platform::NetworkChanger::nftables;
     platform.updateInstall = Platform::UpdateInstall::packageManager;
+    platform.desktop = Platform::Desktop::freedesktop;
 
     std::string state = xdgFolder("XDG_STATE_HOME", "/.local/state") + "/orvex";
     platform.socket = Paths::relocate("/run/orvex-vpn.sock");

@@ -16,12 +16,16 @@ struct Platform {
     enum class PingTool { bsd, iputils };
     enum class NetworkChanger { routeTools, nftables };
     enum class UpdateInstall { installerPackage, packageManager };
+    // Start at login and the link handler: a launchd agent and the bundle's own URL types, or
+    // XDG autostart and desktop entries.
+    enum class Desktop { aqua, freedesktop };
 
     ServiceManager serviceManager = ServiceManager::launchd;
     ElevationTool elevation = ElevationTool::osascript;
     PingTool ping = PingTool::bsd;
     NetworkChanger networkChanger = NetworkChanger::routeTools;
     UpdateInstall updateInstall = UpdateInstall::installerPackage;
+    Desktop desktop = Desktop::aqua;
 
     // Absolute locations, system ones already taken under ORVEX_ROOT, user ones under HOME or
     // the XDG folders as the personality has them.

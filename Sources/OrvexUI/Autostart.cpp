@@ -3,7 +3,23 @@
 #include <memory>
 #include <plist/plist.h>
 
+#include "Platform.h"
+
 namespace orvex::Autostart {
+
+namespace {
+
+bool launchAgents() { return Platform::current().desktop == Platform::Desktop::aqua; }
+
+} // namespace
+
+bool isEnabled() { return launchAgents() ? LaunchAgent::isEnabled() : Xdg::isEnabled(); }
+
+std::optional<std::string> setEnabled(bool on) {
+    return launchAgents() ? LaunchAgent::setEnabled(on) : Xdg::setEnabled(on);
+}
+
+std::string entryPath() { return launchAgents() ? LaunchAgent::entryPath() : Xdg::entryPath(); }
 
 std::string agentPlist(const std::string& bundlePath) {
     std::unique_ptr<void, void (*)(plist_t)> root(plist_new_dict(), plist_free);

@@ -21,4 +21,16 @@ std::string entryPath();
 // The launchd agent for the bundle at `bundlePath`, as XML.
 std::string agentPlist(const std::string& bundlePath);
 
+// The two mechanisms behind the functions above; the platform personality picks one.
+namespace LaunchAgent {
+bool isEnabled();
+std::optional<std::string> setEnabled(bool on);
+std::string entryPath();
+} // namespace LaunchAgent
+namespace Xdg {
+bool isEnabled();
+std::optional<std::string> setEnabled(bool on);
+std::string entryPath();
+} // namespace Xdg
+
 } // namespace orvex::Autostart

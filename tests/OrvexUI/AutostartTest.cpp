@@ -36,12 +36,12 @@ TEST(Autostart, TheMacAgentOpensTheBundleAtLogin) {
 TEST(Autostart, TheLinuxEntryIsOnWhileItExistsUnhidden) {
     test::TempDir dir;
     test::ScopedEnv config("XDG_CONFIG_HOME", dir / "config");
-    EXPECT_EQ(Autostart::entryPath(), dir / "config/autostart/net.orvex.app.desktop");
-    EXPECT_FALSE(Autostart::isEnabled());
+    EXPECT_EQ(Autostart::Xdg::entryPath(), dir / "config/autostart/net.orvex.app.desktop");
+    EXPECT_FALSE(Autostart::Xdg::isEnabled());
 
-    EXPECT_EQ(Autostart::setEnabled(true), std::nullopt);
-    EXPECT_TRUE(Autostart::isEnabled());
-    std::string entry = test::readFile(Autostart::entryPath());
+    EXPECT_EQ(Autostart::Xdg::setEnabled(true), std::nullopt);
+    EXPECT_TRUE(Autostart::Xdg::isEnabled());
+    std::string entry = test::readFile(Autostart::Xdg::entryPath());
     EXPECT_NE(entry.find("Exec=" + DesktopEntry::execWord(Paths::executable()) + "\n"), std::string::npos)
         << entry;
     const std::string widgetEntry = dir / "config/autostart/net.orvex.widget.desktop";
@@ -50,19 +50,19 @@ TEST(Autostart, TheLinuxEntryIsOnWhileItExistsUnhidden) {
               std::string::npos)
         << "the widget starts with the application";
 
-    test::writeFile(Autostart::entryPath(), entry + "Hidden=true\n");
-    EXPECT_FALSE(Autostart::isEnabled()) << "the desktop's settings hide an entry this way";
-    EXPECT_EQ(Autostart::setEnabled(false), std::nullopt);
-    EXPECT_FALSE(std::filesystem::exists(Autostart::entryPath()));
+    test::writeFile(Autostart::Xdg::entryPath(), entry + "Hidden=true\n");
+    EXPECT_FALSE(Autostart::Xdg::isEnabled()) << "the desktop's settings hide an entry this way";
+    EXPECT_EQ(Autostart::Xdg::setEnabled(false), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(Autostart::Xdg::entryPath()));
     EXPECT_FALSE(std::filesystem::exists(widgetEntry));
 
     // A file where the folder should be: even root cannot write through it.
     std::filesystem::remove_all(dir / "config/autostart");
     test::writeFile(dir / "config/autostart", "in the way");
-    std::optional<std::string> failure = Autostart::setEnabled(true);
+    std::optional<std::string> failure = Autostart::Xdg::setEnabled(true);
     ASSERT_TRUE(failure.has_value());
     EXPECT_TRUE(failure->starts_with("Не удалось включить автозапуск: ")) << *failure;
-    EXPECT_FALSE(Autostart::isEnabled());
+    EXPECT_FALSE(Autostart::Xdg::isEnabled());
 }
 
 TEST(DesktopEntry, ExecWordsSurviveBothLevelsOfEscaping) {

@@ -10,7 +10,7 @@
 #include "DesktopEntry.h"
 #include "Paths.h"
 
-namespace orvex::Autostart {
+namespace orvex::Autostart::Xdg {
 
 namespace fs = std::filesystem;
 
@@ -58,4 +58,4 @@ std::optional<std::string> setEnabled(bool on) {
     return std::nullopt;
 }
 
-} // namespace orvex::Autostart
+} // namespace orvex::Autostart::Xdg

@@ -8,7 +8,7 @@
 #include "Paths.h"
 #include "Shell.h"
 
-namespace orvex::Autostart {
+namespace orvex::Autostart::LaunchAgent {
 
 namespace fs = std::filesystem;
 
@@ -51,4 +51,4 @@ bool isEnabled() {
 
 std::optional<std::string> setEnabled(bool on) { return on ? enable() : disable(); }
 
-} // namespace orvex::Autostart
+} // namespace orvex::Autostart::LaunchAgent

@@ -6,6 +6,7 @@
 
 #include "AtomicFile.h"
 #include "Paths.h"
+#include "Platform.h"
 
 namespace orvex::DesktopEntry {
 
@@ -53,6 +54,8 @@ std::string withDefaultHandler(const std::string& list) {
 } // namespace
 
 void registerURLHandler() {
+    // On macOS the bundle's Info.plist declares the scheme and Launch Services reads it there.
+    if (Platform::current().desktop != Platform::Desktop::freedesktop) return;
     std::string applications = xdgFolder("XDG_DATA_HOME", "/.local/share") + "/applications";
     std::string entry =
         text(execWord(Paths::executable()) + " %u", std::string("MimeType=") + handlerKey + ";\n");
