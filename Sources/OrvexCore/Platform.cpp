@@ -15,8 +15,8 @@ bool macosChosen() {
     return (name == "macos" || name == "linux" ? name : ORVEX_BUILD_PLATFORM) == "macos";
 }
 
-// An XDG base folder: the variable when it holds an absolute path (the specification of those
-// variables ignores relative ones), else its default under the home folder.
+// An XDG base folder: the variable when it holds an absolute path (the base-directory rules
+// ignore relative ones), else its default under the home folder.
 std::string xdgFolder(const char* variable, const char* fallback) {
     const char* value = std::getenv(variable);
     if (value != nullptr && value[0] == '/') return value;

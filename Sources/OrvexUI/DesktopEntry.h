@@ -7,8 +7,8 @@
 namespace orvex::DesktopEntry {
 
 // `program` as the Exec key's first word: in double quotes, with the characters the
-// specification reserves escaped, and every backslash doubled once more for the file's own
-// string escaping.
+// desktop-entry format reserves escaped, and every backslash doubled once more for the
+// file's own string escaping.
 std::string execWord(const std::string& program);
 
 // A complete application entry called `name` that runs `exec` (already quoted, arguments
