@@ -63,7 +63,7 @@ void ConnectDial::paintEvent(QPaintEvent*) {
     painter.drawEllipse(dial.adjusted(12, 12, -12, -12));
 
     int iconSide = static_cast<int>(dial.width() * 0.36);
-    QPixmap pixmap = Icons::named(symbol, tint).pixmap(iconSide, iconSide);
+    QPixmap pixmap = Icons::pixmap(symbol, tint, iconSide, devicePixelRatioF());
     painter.drawPixmap(QPointF(centre.x() - iconSide / 2.0, centre.y() - iconSide / 2.0), pixmap);
 }
 

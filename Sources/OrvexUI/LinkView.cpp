@@ -49,7 +49,7 @@ LinkView::LinkView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(14);
     auto* emblem = new QLabel;
-    emblem->setPixmap(Icons::named(QStringLiteral("shield-fill"), Theme::accent).pixmap(48, 48));
+    emblem->setPixmap(Icons::pixmap(QStringLiteral("shield-fill"), Theme::accent, 48, devicePixelRatioF()));
     emblem->setAccessibleName(QStringLiteral("ORVEX"));
     layout->addWidget(emblem, 0, Qt::AlignHCenter);
     QLabel* title = Pieces::label(QStringLiteral("Вход в ORVEX"), "screenTitle");
