@@ -15,7 +15,6 @@
 #include "ChildProcess.h"
 #include "IPCProtocol.h"
 #include "LocalSocks.h"
-#include "NetworkChanger.h"
 #include "Routing.h"
 #include "Shell.h"
 
@@ -24,8 +23,7 @@ namespace orvex {
 class Log;
 
 // The service's one tunnel: the proxy engine (xray) on a local SOCKS port, the TUN bridge
-// (tun2socks) on a utun interface, and the routes and DNS that send all traffic through it
-// (on Linux no bridge: the nftables capture hands traffic to the engine's transparent inbound);
+// (tun2socks) on a utun interface, and the routes and DNS that send all traffic through it;
 // then a health monitor that reconnects after failures and network changes, and the kill
 // switch that holds traffic in a dead tunnel when nothing can be restored.
 //
@@ -181,7 +179,7 @@ private:
     std::optional<ChildProcess> tun2socks_;
     std::optional<LocalSocks> socks_;
     // Touched only with operation_ held.
-    std::unique_ptr<NetworkChanger> changer_;
+    std::optional<Routing> routing_;
 };
 
 } // namespace orvex
