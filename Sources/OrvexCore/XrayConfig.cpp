@@ -65,9 +65,10 @@ json dns(bool blockAds) {
     return {{"servers", json::array({primary, secondary})}};
 }
 
-std::string build(const VlessLink& link, bool splitRu, const std::string& sendThroughIP,
-                  const std::string& sendThroughInterface, const LocalSocks& socks, bool blockAds,
-                  bool verbose) {
+namespace {
+
+json document(const VlessLink& link, bool splitRu, const std::string& sendThroughIP,
+              const std::string& sendThroughInterface, const LocalSocks& socks, bool blockAds, bool verbose) {
     json direct = {{"tag", "direct"}, {"protocol", "freedom"}};
     if (splitRu) {
         if (!sendThroughInterface.empty())
@@ -83,6 +84,10 @@ std::string build(const VlessLink& link, bool splitRu, const std::string& sendTh
         config["routing"] = routing();
         config["dns"] = dns(blockAds);
     }
+    return config;
+}
+
+std::string serialize(const json& config) {
     try {
         return config.dump(2);
     } catch (const json::type_error& error) {
@@ -92,6 +97,36 @@ std::string build(const VlessLink& link, bool splitRu, const std::string& sendTh
         if (error.id == 316) return "{}";
         throw;
     }
+}
+
+json transparentInbound(const char* network, const char* mode, std::int64_t port) {
+    return {{"tag", std::string("transparent-") + network},
+            {"listen", "127.0.0.1"},
+            {"port", port},
+            {"protocol", "dokodemo-door"},
+            {"settings", {{"network", network}, {"followRedirect", true}}},
+            {"streamSettings", {{"sockopt", {{"tproxy", mode}}}}}};
+}
+
+} // namespace
+
+std::string build(const VlessLink& link, bool splitRu, const std::string& sendThroughIP,
+                  const std::string& sendThroughInterface, const LocalSocks& socks, bool blockAds,
+                  bool verbose) {
+    return serialize(document(link, splitRu, sendThroughIP, sendThroughInterface, socks, blockAds, verbose));
+}
+
+std::string buildTransparent(const VlessLink& link, bool splitRu, const std::string& sendThroughIP,
+                             const std::string& sendThroughInterface, const LocalSocks& socks, bool blockAds,
+                             bool verbose, std::int64_t transparentPort) {
+    json config = document(link, splitRu, sendThroughIP, sendThroughInterface, socks, blockAds, verbose);
+    // TPROXY's mode would read a redirected connection's destination from its local address,
+    // which the redirect has replaced: TCP needs the redirect mode, UDP the TPROXY one.
+    config["inbounds"].push_back(transparentInbound("tcp", "redirect", transparentPort));
+    config["inbounds"].push_back(transparentInbound("udp", "tproxy", transparentPort));
+    for (auto& outbound : config["outbounds"])
+        if (outbound["protocol"] != "blackhole") outbound["streamSettings"]["sockopt"]["mark"] = engineMark;
+    return serialize(config);
 }
 
 } // namespace orvex::XrayConfig

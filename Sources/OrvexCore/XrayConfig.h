@@ -2,6 +2,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -20,6 +21,10 @@ inline constexpr const char* dnsAdsSecondary = "94.140.15.15";
 inline constexpr const char* dnsOpenPrimary = "1.1.1.1";
 inline constexpr const char* dnsOpenSecondary = "1.0.0.1";
 
+// The socket mark the engine puts on its own connections on Linux, by which the capture
+// leaves them alone.
+inline constexpr int engineMark = 255;
+
 // Primary first.
 std::pair<std::string, std::string> dnsPair(bool blockAds);
 
@@ -36,5 +41,13 @@ nlohmann::json dns(bool blockAds);
 std::string build(const VlessLink& link, bool splitRu, const std::string& sendThroughIP,
                   const std::string& sendThroughInterface, const LocalSocks& socks, bool blockAds,
                   bool verbose);
+
+// The Linux form of `build`: the same plus two transparent inbounds on
+// 127.0.0.1:`transparentPort`, one for the TCP that nftables redirects there (its destination
+// read from the redirect) and one for the UDP it hands over by TPROXY, and the engine's mark
+// on the outbounds that connect, so that the capture leaves them alone.
+std::string buildTransparent(const VlessLink& link, bool splitRu, const std::string& sendThroughIP,
+                             const std::string& sendThroughInterface, const LocalSocks& socks, bool blockAds,
+                             bool verbose, std::int64_t transparentPort);
 
 } // namespace orvex::XrayConfig

@@ -175,6 +175,10 @@ void Routing::configure(const std::string& iface, const std::string& serverHost,
     log_.write("routing: настройка завершена успешно");
 }
 
+void Routing::configure(const Capture& capture) {
+    configure(capture.iface, capture.serverHost, capture.gateway, capture.blockAds, capture.physicalIface);
+}
+
 void Routing::holdTraffic(const std::string& iface) {
     log_.write("routing: блокировка, интерфейс " + iface);
     iface_ = iface;

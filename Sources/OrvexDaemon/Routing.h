@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "NetworkChanger.h"
 #include "RoutingError.h"
 #include "RoutingJournal.h"
 #include "Shell.h"
@@ -19,15 +20,8 @@ class Log;
 // the IPv6 block and the DNS servers of every active network service. Everything done is
 // recorded so that teardown() undoes exactly that. No lock of its own: the tunnel serialises
 // all calls.
-class Routing {
+class Routing : public NetworkChanger {
 public:
-    struct DefaultRoute {
-        std::string gateway;
-        std::string localIP; // IPv4 address of `iface`; may be empty
-        std::string iface;   // may be empty
-    };
-    using InterfaceReader = std::function<std::set<std::string>()>;
-
     // `runner` runs the system tools, `upInterfaces` lists the interfaces that are up. DNS
     // settings that the journal still owes to the user are adopted as this one's own to undo.
     explicit Routing(Log& log, Shell::Runner runner = Shell::run,
@@ -37,11 +31,13 @@ public:
     // before it throws RoutingError; a failure at the address step has changed nothing.
     void configure(const std::string& iface, const std::string& serverHost, const std::string& gateway,
                    bool blockAds, const std::string& physicalIface);
+    void configure(const Capture& capture) override;
+    bool transparent() const override { return false; }
     // Kill-switch set-up: every IPv4 packet into `iface`, whose bridge leads nowhere, and IPv6
     // rejected. Throws RoutingError like configure.
-    void holdTraffic(const std::string& iface);
+    void holdTraffic(const std::string& iface) override;
     // Undoes everything recorded; never fails, every failed command is only logged.
-    void teardown();
+    void teardown() override;
 
     // Run once at service start: removes IPv6 reject routes an earlier run left behind.
     static void clearStaleIPv6Block(Log& log, const Shell::Runner& runner = Shell::run);

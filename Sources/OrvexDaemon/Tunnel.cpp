@@ -6,7 +6,6 @@
 #include "FileDescriptor.h"
 #include "Log.h"
 #include "Paths.h"
-#include "Platform.h"
 #include "ProcessStartTime.h"
 #include "RoutingJournal.h"
 #include "ScopeGuard.h"
@@ -213,13 +212,9 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
         auto link = Vless::parse(vlessRaw);
         bool split = TunnelSettings::split();
         engine.checkCanServe(link, split);
-        // Linux captures traffic with nftables and the engine's own transparent inbound, which
-        // the route tools below cannot stand in for.
-        if (Platform::current().networkChanger != Platform::NetworkChanger::routeTools)
-            throw TunnelError::step(
-                "На Linux перехват трафика через nftables ещё не встроен: туннель не поднят");
+        auto changer = NetworkChanger::forPlatform(log_, environment_.runner, environment_.upInterfaces);
 
-        auto route = Routing::defaultRoute(environment_.runner);
+        auto route = NetworkChanger::currentDefaultRoute(environment_.runner);
         if (!route)
             throw TunnelError::step("не удалось определить текущий шлюз — проверьте подключение к сети");
         log_.write("connect: шлюз=" + route->gateway + " локальный адрес=" + route->localIP +
@@ -235,8 +230,17 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
 
         log_.write(std::string("connect: сплит=") + (split ? "включён" : "выключен"));
 
+        // The transparent inbound takes the captured TCP and UDP on a port of its own; the
+        // SOCKS one stays, as the readiness and health checks knock on it.
+        std::int64_t transparentPort = 0;
+        while (changer->transparent() && (transparentPort == 0 || transparentPort == socks.port))
+            transparentPort = LocalSocks::allocate().port;
         std::string config =
-            XrayConfig::build(link, split, route->localIP, route->iface, socks, blockAds, log_.isEnabled());
+            changer->transparent()
+                ? XrayConfig::buildTransparent(link, split, route->localIP, route->iface, socks, blockAds,
+                                               log_.isEnabled(), transparentPort)
+                : XrayConfig::build(link, split, route->localIP, route->iface, socks, blockAds,
+                                    log_.isEnabled());
         // The file holds the user's id and the local proxy's password: readable by root only.
         std::string configPath = Paths::generatedConfig();
         Paths::ensureDir(folderOf(configPath));
@@ -255,14 +259,17 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
         }
         log_.write("connect: xray поднял локальный порт " + std::to_string(socks.port));
 
-        std::string name = allocTunName(environment_.upInterfaces());
-        if (!startBridge(name, socks.proxyURL()))
-            throw TunnelError::step("не удалось поднять TUN-интерфейс " + name);
-        log_.write("connect: tun2socks поднял интерфейс " + name);
+        std::string name;
+        if (!changer->transparent()) {
+            name = allocTunName(environment_.upInterfaces());
+            if (!startBridge(name, socks.proxyURL()))
+                throw TunnelError::step("не удалось поднять TUN-интерфейс " + name);
+            log_.write("connect: tun2socks поднял интерфейс " + name);
+        }
 
-        Routing routing(log_, environment_.runner, environment_.upInterfaces);
-        routing.configure(name, link.address, route->gateway, blockAds, split ? route->iface : std::string());
-        routing_.emplace(std::move(routing));
+        changer->configure({name, link.address, route->gateway, blockAds,
+                            split ? route->iface : std::string(), transparentPort});
+        changer_ = std::move(changer);
 
         {
             std::lock_guard guard(lock_);
@@ -329,9 +336,9 @@ void Tunnel::recordChildren() {
 }
 
 void Tunnel::stopProcesses() {
-    if (routing_) {
-        routing_->teardown();
-        routing_.reset();
+    if (changer_) {
+        changer_->teardown();
+        changer_.reset();
     }
     std::optional<ChildProcess> bridge;
     std::optional<ChildProcess> engine;
@@ -386,7 +393,7 @@ void Tunnel::recoverAfterCrash(Log& log, const Shell::Runner& runner) {
                   ") от прошлого запуска" + (gently ? "" : ", принудительно"));
     }
     RoutingJournal::removeChildren();
-    Routing::recoverFromJournal(log, runner);
+    NetworkChanger::recover(log, runner);
 }
 
 } // namespace orvex

@@ -15,6 +15,7 @@
 #include "ChildProcess.h"
 #include "IPCProtocol.h"
 #include "LocalSocks.h"
+#include "NetworkChanger.h"
 #include "Routing.h"
 #include "Shell.h"
 
@@ -23,7 +24,8 @@ namespace orvex {
 class Log;
 
 // The service's one tunnel: the proxy engine (xray) on a local SOCKS port, the TUN bridge
-// (tun2socks) on a utun interface, and the routes and DNS that send all traffic through it;
+// (tun2socks) on a utun interface, and the routes and DNS that send all traffic through it
+// (on Linux no bridge: the nftables capture hands traffic to the engine's transparent inbound);
 // then a health monitor that reconnects after failures and network changes, and the kill
 // switch that holds traffic in a dead tunnel when nothing can be restored.
 //
@@ -179,7 +181,7 @@ private:
     std::optional<ChildProcess> tun2socks_;
     std::optional<LocalSocks> socks_;
     // Touched only with operation_ held.
-    std::optional<Routing> routing_;
+    std::unique_ptr<NetworkChanger> changer_;
 };
 
 } // namespace orvex

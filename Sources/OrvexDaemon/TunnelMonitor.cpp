@@ -75,7 +75,9 @@ Tunnel::Verdict Tunnel::check(std::int64_t generation, bool failedBefore, int co
         std::lock_guard guard(lock_);
         current = connectionGeneration_ == generation && status_.state == TunnelState::connected;
         if (socks_) port = socks_->port;
-        processes = xray_ && xray_->running() && tun2socks_ && tun2socks_->running();
+        // No bridge runs where the engine takes the traffic itself; where one runs, it is in
+        // its slot for as long as the tunnel is connected.
+        processes = xray_ && xray_->running() && (!tun2socks_ || tun2socks_->running());
         gateway = connectedGateway_;
         iface = connectedIface_;
     }
@@ -84,7 +86,7 @@ Tunnel::Verdict Tunnel::check(std::int64_t generation, bool failedBefore, int co
         return Verdict::ended;
     }
 
-    auto route = Routing::defaultRoute(environment_.runner);
+    auto route = NetworkChanger::currentDefaultRoute(environment_.runner);
     if (route && !gateway.empty() && (route->gateway != gateway || route->iface != iface)) {
         log_.write("наблюдение: сменилась сеть по умолчанию, переподключаюсь");
         return Verdict::networkChanged;
@@ -176,14 +178,17 @@ bool Tunnel::engageKillSwitch() {
     }
     log_.write("kill switch: поднимаю блокировку трафика");
     try {
-        std::string name = allocTunName(environment_.upInterfaces());
-        if (!startBridge(name, blockingProxy))
-            throw TunnelError::step("не удалось поднять интерфейс для блокировки");
-        Routing routing(log_, environment_.runner, environment_.upInterfaces);
-        routing.holdTraffic(name);
-        routing_.emplace(std::move(routing));
+        auto changer = NetworkChanger::forPlatform(log_, environment_.runner, environment_.upInterfaces);
+        std::string name;
+        if (!changer->transparent()) {
+            name = allocTunName(environment_.upInterfaces());
+            if (!startBridge(name, blockingProxy))
+                throw TunnelError::step("не удалось поднять интерфейс для блокировки");
+        }
+        changer->holdTraffic(name);
+        changer_ = std::move(changer);
         setStatus(TunnelState::disconnected, "", "Трафик заблокирован: туннель не поднят", true);
-        log_.write("kill switch: блокировка установлена на " + name);
+        log_.write("kill switch: блокировка установлена" + (name.empty() ? std::string() : " на " + name));
         return true;
     } catch (const std::exception& error) {
         log_.write(std::string("kill switch: ЗАБЛОКИРОВАТЬ НЕ УДАЛОСЬ — трафик идёт напрямую: ") +

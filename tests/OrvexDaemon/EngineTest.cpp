@@ -122,8 +122,8 @@ TEST(Engine, EachPersonalityFindsItsEngineAndRefusesWhatItCannotServe) {
 }
 
 // The refusal is the connect's own answer, and a Linux connect that could start its engine
-// stops short of the network, which has no Linux changer yet.
-TEST(Engine, ALinuxConnectSaysWhatIsMissing) {
+// goes on to the network, which this machine's root has no tools to read.
+TEST(Engine, ALinuxConnectChecksTheEngineBeforeTheNetwork) {
     test::ScopedEnv platform("ORVEX_PLATFORM", "linux");
     Machine machine({"geoip.dat", "geosite.dat"}, true); // split routing is on unless turned off
     test::ScopedEnv home("HOME", machine.dir / "home");
@@ -136,10 +136,10 @@ TEST(Engine, ALinuxConnectSaysWhatIsMissing) {
 
     try {
         tunnel->connect(plainLink, "Нидерланды", false);
-        FAIL() << "connected without a way to capture traffic";
+        FAIL() << "connected without a default route";
     } catch (const std::exception& error) {
         EXPECT_EQ(std::string(error.what()),
-                  "На Linux перехват трафика через nftables ещё не встроен: туннель не поднят");
+                  "не удалось определить текущий шлюз — проверьте подключение к сети");
     }
     EXPECT_FALSE(fs::exists(machine.dir / "var/lib/orvex/config.gen.json"));
 }
