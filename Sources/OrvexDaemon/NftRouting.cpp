@@ -29,7 +29,7 @@ constexpr const char* table = "orvex";
 constexpr const char* captureTemplate = R"(table inet orvex
 delete table inet orvex
 table inet orvex {
-	chain redirect {
+	chain steer_out {
 		type nat hook output priority -100; policy accept;
 		meta mark @ENGINE@ return
 		fib daddr type local return
@@ -37,18 +37,18 @@ table inet orvex {
 		udp dport 53 dnat ip to numgen inc mod 2 map { 0 : @DNS1@, 1 : @DNS2@ }
 		meta nfproto ipv4 meta l4proto tcp redirect to :@PORT@
 	}
-	chain mark {
+	chain mark_udp {
 		type route hook output priority mangle; policy accept;
 		meta mark @ENGINE@ return
 		fib daddr type local return
 		ip daddr @SERVER@ return
 		meta nfproto ipv4 meta l4proto udp meta mark set @MARK@
 	}
-	chain tproxy {
+	chain hand_udp {
 		type filter hook prerouting priority mangle; policy accept;
 		meta nfproto ipv4 meta l4proto udp meta mark @MARK@ tproxy ip to 127.0.0.1:@PORT@ accept
 	}
-	chain ipv6 {
+	chain drop_ipv6 {
 		type filter hook output priority filter; policy accept;
 		meta nfproto ipv6 oif "lo" accept
 		meta nfproto ipv6 drop
@@ -59,11 +59,11 @@ table inet orvex {
 constexpr const char* holdRules = R"(table inet orvex
 delete table inet orvex
 table inet orvex {
-	chain input {
+	chain hold_in {
 		type filter hook input priority filter; policy drop;
 		iif "lo" accept
 	}
-	chain output {
+	chain hold_out {
 		type filter hook output priority filter; policy drop;
 		oif "lo" accept
 	}
