@@ -1,7 +1,6 @@
 #include "Text.h"
 
-#include <cstdint>
-#include <optional>
+#include "Unicode.h"
 
 namespace orvex::Text {
 namespace {
@@ -12,60 +11,20 @@ bool isWhiteSpace(char32_t c) {
            c == 0x3000;
 }
 
-// Decodes one well-formed UTF-8 sequence at `pos`; nothing when it is malformed, overlong,
-// a surrogate or beyond U+10FFFF.
-std::optional<char32_t> decodeAt(std::string_view s, size_t pos, size_t& length) {
-    auto byte = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
-    uint8_t lead = byte(pos);
-    if (lead < 0x80) {
-        length = 1;
-        return lead;
-    }
-    size_t n;
-    char32_t c;
-    char32_t minimum;
-    if ((lead & 0xE0) == 0xC0) {
-        n = 2, c = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        n = 3, c = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        n = 4, c = lead & 0x07, minimum = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (pos + n > s.size()) return std::nullopt;
-    for (size_t i = 1; i < n; ++i) {
-        uint8_t b = byte(pos + i);
-        if ((b & 0xC0) != 0x80) return std::nullopt;
-        c = (c << 6) | (b & 0x3F);
-    }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
-    length = n;
-    return c;
-}
-
 } // namespace
 
 std::string trim(std::string_view text) {
+    // Only well-formed white space goes, so each removed code point takes exactly its encoded
+    // length in the text; a malformed byte decodes to U+FFFD, which is not white space and so
+    // ends the trimming there.
+    std::u32string characters = Unicode::decodeUTF8(text);
+    size_t first = 0;
     size_t begin = 0;
-    while (begin < text.size()) {
-        size_t length = 0;
-        auto c = decodeAt(text, begin, length);
-        if (!c || !isWhiteSpace(*c)) break;
-        begin += length;
-    }
+    for (; first < characters.size() && isWhiteSpace(characters[first]); ++first)
+        begin += Unicode::lengthInUTF8(characters[first]);
     size_t end = text.size();
-    while (end > begin) {
-        // Step back to the start of the last sequence: at most four bytes, continuation
-        // bytes skipped.
-        size_t start = end - 1;
-        while (start > begin && end - start < 4 && (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80)
-            --start;
-        size_t length = 0;
-        auto c = decodeAt(text, start, length);
-        if (!c || start + length != end || !isWhiteSpace(*c)) break;
-        end = start;
-    }
+    for (size_t last = characters.size(); last > first && isWhiteSpace(characters[last - 1]); --last)
+        end -= Unicode::lengthInUTF8(characters[last - 1]);
     return std::string(text.substr(begin, end - begin));
 }
 
@@ -77,12 +36,9 @@ std::string trimSpacesAndTabs(std::string_view text) {
 }
 
 bool isValidUTF8(std::string_view bytes) {
-    for (size_t pos = 0; pos < bytes.size();) {
-        size_t length = 0;
-        if (!decodeAt(bytes, pos, length)) return false;
-        pos += length;
-    }
-    return true;
+    // Each malformed byte decodes to U+FFFD, three bytes when encoded again, so the round trip
+    // gives the bytes back exactly when they were well formed.
+    return Unicode::encodeUTF8(Unicode::decodeUTF8(bytes)) == bytes;
 }
 
 std::string utf8OrEmpty(std::string bytes) {

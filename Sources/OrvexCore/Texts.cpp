@@ -7,6 +7,7 @@
 #include "APIError.h"
 #include "Error.h"
 #include "Text.h"
+#include "Unicode.h"
 
 namespace orvex::Texts {
 namespace {
@@ -99,29 +100,6 @@ bool zone(std::string_view text, size_t& pos, int& minutesEast) {
 bool isDropped(char32_t c) {
     return (c >= 0x2B00 && c <= 0x2BFF) || (c >= 0x1F1E6 && c <= 0x1F1FF) || (c >= 0x1F300 && c <= 0x1FAFF) ||
            (c >= 0x2600 && c <= 0x27BF) || c == 0xFE0F || c == 0x200D;
-}
-
-// The length of the UTF-8 sequence a lead byte announces; 0 for a byte that cannot lead.
-size_t sequenceLength(unsigned char lead) {
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC0 && lead <= 0xDF) return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) return 3;
-    if (lead >= 0xF0 && lead <= 0xF7) return 4;
-    return 0;
-}
-
-char32_t scalar(std::string_view sequence) {
-    auto byte = [&](size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(sequence[i])); };
-    switch (sequence.size()) {
-    case 1:
-        return byte(0);
-    case 2:
-        return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
-    case 3:
-        return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
-    default:
-        return (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
-    }
 }
 
 } // namespace
@@ -232,25 +210,15 @@ std::string stamp(const std::string& text) {
 }
 
 std::string stripEmoji(std::string_view text) {
-    std::string kept;
-    kept.reserve(text.size());
-    for (size_t pos = 0; pos < text.size();) {
-        size_t length = sequenceLength(static_cast<unsigned char>(text[pos]));
-        std::string_view sequence = text.substr(pos, length);
-        if (length == 0 || sequence.size() != length || !Text::isValidUTF8(sequence)) {
-            // A stray byte becomes the replacement character, as it would when the bytes were
-            // decoded as text; kept raw, it could join bytes around a dropped scalar into a
-            // new pictograph.
-            kept += "\uFFFD";
-            ++pos;
-            continue;
-        }
-        if (!isDropped(scalar(sequence))) kept += sequence;
-        pos += length;
-    }
+    // A stray byte becomes the replacement character, as it would when the bytes were decoded
+    // as text; kept raw, it could join bytes around a dropped scalar into a new pictograph.
+    std::u32string kept;
+    for (char32_t c : Unicode::decodeUTF8(text))
+        if (!isDropped(c)) kept += c;
+    std::string encoded = Unicode::encodeUTF8(kept);
     std::string collapsed;
-    collapsed.reserve(kept.size());
-    for (char c : kept)
+    collapsed.reserve(encoded.size());
+    for (char c : encoded)
         if (c != ' ' || collapsed.empty() || collapsed.back() != ' ') collapsed += c;
     return Text::trim(collapsed);
 }
