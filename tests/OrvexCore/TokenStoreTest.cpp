@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 
 using namespace orvex;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -26,8 +27,7 @@ public:
 
 unsigned modeOf(const std::string& path) {
     struct stat status {};
-    if (stat(path.c_str(), &status) != 0) return 0;
-    return status.st_mode & 07777;
+    return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
 // Points the system keychain at a private home with no session bus, so that it keeps the
@@ -41,126 +41,72 @@ struct IsolatedUser {
     std::string tokenFile() const { return dir / "config/orvex/app-token"; }
 };
 
-// A D-Bus session bus of the test's own, with no services to activate, named in
-// DBUS_SESSION_BUS_ADDRESS while it lives.
-class PrivateSessionBus {
-public:
-    explicit PrivateSessionBus(const test::TempDir& dir)
-        : socket_(dir / "bus"), daemon_(start(dir, socket_)) {
-        if (!test::waitUntil([&] { return std::filesystem::exists(socket_); }))
-            throw std::runtime_error("dbus-daemon did not start");
-        address_.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket_);
-    }
-
-private:
-    static ChildProcess start(const test::TempDir& dir, const std::string& socket) {
-        test::writeFile(dir / "bus.conf",
-                        "<busconfig><type>session</type><listen>unix:path=" + socket +
-                            "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                            "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                            "<allow own=\"*\"/></policy></busconfig>\n");
-        ChildProcess::Options quiet;
-        quiet.error = ChildProcess::Redirect::toFile(dir / "bus.log");
-        return ChildProcess::spawn("/usr/bin/dbus-daemon", {"--config-file=" + dir / "bus.conf", "--nofork"},
-                                   quiet);
-    }
-
-    std::string socket_;
-    ChildProcess daemon_;
-    std::optional<test::ScopedEnv> address_;
-};
-
 } // namespace
 
-TEST(TokenStore, SaveLoadReplaceAndClear) {
+TEST(TokenStore, SavesLoadsAndFallsBackButNeverKeepsAnOldToken) {
     MemoryKeychain keychain;
-    EXPECT_FALSE(TokenStore::load(keychain));
-    EXPECT_FALSE(TokenStore::isLinked(keychain));
-
+    EXPECT_FALSE(TokenStore::load(keychain) || TokenStore::isLinked(keychain));
     EXPECT_TRUE(TokenStore::save("tok-1", keychain));
-    EXPECT_EQ(TokenStore::load(keychain), "tok-1");
     EXPECT_EQ(keychain.access(service, account), Keychain::Access::anyApplication);
     EXPECT_TRUE(TokenStore::save("токен-2", keychain));
     EXPECT_EQ(TokenStore::load(keychain), "токен-2");
     EXPECT_TRUE(TokenStore::isLinked(keychain));
-
     // Saving the empty text deletes the item and still succeeds.
     EXPECT_TRUE(TokenStore::save("", keychain));
-    EXPECT_FALSE(keychain.read(service, account));
-    EXPECT_FALSE(TokenStore::isLinked(keychain));
-
+    EXPECT_FALSE(keychain.read(service, account) || TokenStore::isLinked(keychain));
     TokenStore::save("tok-3", keychain);
     TokenStore::clear(keychain);
     EXPECT_FALSE(TokenStore::load(keychain));
     TokenStore::clear(keychain);
-
     // Bytes that are not UTF-8, and an empty item, read as no token.
-    keychain.add(service, account, "ab\xff", Keychain::Access::thisDeviceOnly);
-    EXPECT_FALSE(TokenStore::load(keychain));
-    EXPECT_FALSE(TokenStore::isLinked(keychain));
+    for (const char* stored : {"ab\xff", ""}) {
+        keychain.remove(service, account);
+        keychain.add(service, account, stored, Keychain::Access::thisDeviceOnly);
+        EXPECT_FALSE(TokenStore::load(keychain) || TokenStore::isLinked(keychain));
+    }
+    // A keychain that refuses access for any application gets the item for this device only.
     keychain.remove(service, account);
-    keychain.add(service, account, "", Keychain::Access::thisDeviceOnly);
-    EXPECT_FALSE(TokenStore::load(keychain));
-}
-
-TEST(TokenStore, FallsBackToDeviceOnlyAccessAndNeverKeepsAnOldToken) {
-    MemoryKeychain keychain;
     keychain.refuseAnyApplicationAccess(true);
     EXPECT_TRUE(TokenStore::save("tok", keychain));
     EXPECT_EQ(TokenStore::load(keychain), "tok");
     EXPECT_EQ(keychain.access(service, account), Keychain::Access::thisDeviceOnly);
-
     RefusingKeychain refusing;
     refusing.MemoryKeychain::add(service, account, "old", Keychain::Access::anyApplication);
     EXPECT_FALSE(TokenStore::save("new", refusing));
     EXPECT_FALSE(TokenStore::load(refusing));
-}
-
-TEST(TokenStore, RelaxAccessOnceResavesOnlyOnce) {
-    MemoryKeychain keychain;
-    keychain.add(service, account, "old-item", Keychain::Access::thisDeviceOnly);
-    TokenStore::relaxAccessOnce(keychain);
-    EXPECT_EQ(keychain.additions(), 2);
-    EXPECT_EQ(keychain.access(service, account), Keychain::Access::anyApplication);
-    TokenStore::relaxAccessOnce(keychain);
-    EXPECT_EQ(keychain.additions(), 2);
-    EXPECT_EQ(TokenStore::load(keychain), "old-item");
+    // An item kept for this device only is saved again, once, for any application.
+    MemoryKeychain older;
+    older.add(service, account, "old-item", Keychain::Access::thisDeviceOnly);
+    for (int i = 0; i < 2; ++i) TokenStore::relaxAccessOnce(older);
+    EXPECT_EQ(older.additions(), 2);
+    EXPECT_EQ(older.access(service, account), Keychain::Access::anyApplication);
+    EXPECT_EQ(TokenStore::load(older), "old-item");
 }
 
 TEST(TokenStore, FileFallbackWithoutSessionBus) {
     IsolatedUser user;
     Keychain& keychain = Keychain::system();
     EXPECT_FALSE(TokenStore::load(keychain));
-
     ASSERT_TRUE(TokenStore::save("tok-1", keychain));
     EXPECT_EQ(test::readFile(user.tokenFile()), "tok-1");
     EXPECT_EQ(modeOf(user.tokenFile()), 0600u);
     EXPECT_EQ(modeOf(user.dir / "config/orvex"), 0700u);
-    EXPECT_EQ(TokenStore::load(keychain), "tok-1");
-
-    // A file someone widened is replaced by a private one.
+    // A file someone widened is replaced by a private one, and nothing else is left beside it.
     chmod(user.tokenFile().c_str(), 0644);
     ASSERT_TRUE(TokenStore::save("tok-2", keychain));
     EXPECT_EQ(modeOf(user.tokenFile()), 0600u);
     EXPECT_EQ(TokenStore::load(keychain), "tok-2");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(user.dir / "config/orvex"),
-                            std::filesystem::directory_iterator{}),
-              1);
-
+    EXPECT_EQ(std::distance(fs::directory_iterator(user.dir / "config/orvex"), fs::directory_iterator{}), 1);
     test::writeFile(user.tokenFile(), "\xc3\x28", 0600);
     EXPECT_FALSE(TokenStore::load(keychain));
-
     TokenStore::clear(keychain);
-    EXPECT_FALSE(std::filesystem::exists(user.tokenFile()));
-    EXPECT_FALSE(TokenStore::isLinked(keychain));
+    EXPECT_FALSE(fs::exists(user.tokenFile()) || TokenStore::isLinked(keychain));
     EXPECT_TRUE(TokenStore::save("", keychain));
-    EXPECT_FALSE(std::filesystem::exists(user.tokenFile()));
-
+    EXPECT_FALSE(fs::exists(user.tokenFile()));
     // Without an absolute XDG_CONFIG_HOME the file goes under the home folder.
     test::ScopedEnv relative("XDG_CONFIG_HOME", "config");
     ASSERT_TRUE(TokenStore::save("tok-3", keychain));
     EXPECT_EQ(test::readFile(user.dir / "home/.config/orvex/app-token"), "tok-3");
-    EXPECT_FALSE(std::filesystem::exists(user.tokenFile()));
 }
 
 // A Secret Service that is not running yet (at login, or not installed) must be noticed at
@@ -169,16 +115,26 @@ TEST(TokenStore, FileFallbackWithoutSessionBus) {
 TEST(TokenStore, SecretServiceOnAPrivateBus) {
     IsolatedUser user;
     test::ScopedEnv data("XDG_DATA_HOME", user.dir / "data");
-    PrivateSessionBus bus(user.dir);
+    // A session bus of the test's own, with no services to activate.
+    const std::string socket = user.dir / "bus";
+    test::writeFile(user.dir / "bus.conf",
+                    "<busconfig><type>session</type><listen>unix:path=" + socket +
+                        "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                        "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+    ChildProcess::Options quiet;
+    quiet.error = ChildProcess::Redirect::toFile(user.dir / "bus.log");
+    auto bus = ChildProcess::spawn("/usr/bin/dbus-daemon",
+                                   {"--config-file=" + user.dir / "bus.conf", "--nofork"}, quiet);
+    ASSERT_TRUE(test::waitUntil([&] { return fs::exists(socket); }));
+    test::ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket);
     Keychain& keychain = Keychain::system();
-
     auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(TokenStore::save("tok-file", keychain));
     EXPECT_EQ(TokenStore::load(keychain), "tok-file");
     EXPECT_EQ(test::readFile(user.tokenFile()), "tok-file");
     // A D-Bus call that waits for an answer gives up only after 25 seconds.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
-
     const std::string keyring = "/usr/bin/gnome-keyring-daemon";
     if (access(keyring.c_str(), X_OK) != 0) GTEST_SKIP() << "gnome-keyring is not installed";
     test::writeFile(user.dir / "password", "keyring-password", 0600);
@@ -187,21 +143,20 @@ TEST(TokenStore, SecretServiceOnAPrivateBus) {
         "/bin/sh", {"-c", "exec \"$0\" --foreground --components=secrets --unlock < \"$1\"", keyring,
                     user.dir / "password"});
     ASSERT_TRUE(test::waitUntil([] {
-        auto answer =
-            Shell::run("/usr/bin/dbus-send",
-                       {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                        "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.secrets"},
-                       5);
-        return answer.output.find("boolean true") != std::string::npos;
+        return Shell::run("/usr/bin/dbus-send",
+                          {"--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                           "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                           "string:org.freedesktop.secrets"},
+                          5)
+                   .output.find("boolean true") != std::string::npos;
     }));
-
     // The token saved while no service ran is still found.
     EXPECT_EQ(TokenStore::load(keychain), "tok-file");
-    ASSERT_TRUE(TokenStore::save("tok-keyring", keychain));
-    EXPECT_FALSE(std::filesystem::exists(user.tokenFile()));
-    EXPECT_EQ(TokenStore::load(keychain), "tok-keyring");
-    ASSERT_TRUE(TokenStore::save("tok-keyring-2", keychain));
-    EXPECT_EQ(TokenStore::load(keychain), "tok-keyring-2");
+    for (const char* token : {"tok-keyring", "tok-keyring-2"}) {
+        ASSERT_TRUE(TokenStore::save(token, keychain));
+        EXPECT_FALSE(fs::exists(user.tokenFile()));
+        EXPECT_EQ(TokenStore::load(keychain), token);
+    }
     TokenStore::clear(keychain);
     EXPECT_FALSE(TokenStore::load(keychain));
 }

@@ -1,3 +1,0 @@
-orvex_test(core_http LABEL component SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/HttpTest.cpp
-  LIBS AccountServerFixture)

@@ -1,1 +1,0 @@
-orvex_test(core_log LABEL unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/LogTest.cpp)

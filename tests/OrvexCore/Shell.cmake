@@ -1,1 +1,0 @@
-orvex_test(core_shell LABEL component SOURCES ${CMAKE_CURRENT_LIST_DIR}/ShellTest.cpp)
