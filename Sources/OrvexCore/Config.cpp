@@ -1,5 +1,6 @@
 #include "Config.h"
 
+#include <arpa/inet.h>
 #include <cstdlib>
 
 #include "Text.h"
@@ -36,5 +37,15 @@ std::string botURL() { return setting("ORVEX_BOT_URL", ORVEX_DEFAULT_BOT_URL); }
 std::string exitIPURL() { return setting("ORVEX_EXIT_IP_URL", ORVEX_DEFAULT_EXIT_IP_URL); }
 std::string speedTestURL() { return setting("ORVEX_SPEEDTEST_URL", ORVEX_DEFAULT_SPEEDTEST_URL); }
 std::string caFile() { return setting("ORVEX_CA_FILE", ""); }
+std::vector<std::string> dnsPairs() {
+    auto pairs = splitList(setting("ORVEX_DNS_PAIRS", ""));
+    // The addresses end up in firewall rules and the engine's configuration: nothing but
+    // dotted IPv4 may pass.
+    in_addr parsed{};
+    for (const auto& address : pairs)
+        if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) return {};
+    if (pairs.size() != 4) return {};
+    return pairs;
+}
 
 } // namespace orvex::Config

@@ -13,6 +13,9 @@ std::string botURL();                     // ORVEX_BOT_URL
 std::string exitIPURL();                  // ORVEX_EXIT_IP_URL
 std::string speedTestURL();               // ORVEX_SPEEDTEST_URL
 std::string caFile();                     // ORVEX_CA_FILE; empty when unset
+// ORVEX_DNS_PAIRS: "open1,open2,ads1,ads2", the resolvers without and with ad blocking; empty
+// unless it names exactly four addresses.
+std::vector<std::string> dnsPairs();
 
 // Comma-separated list, pieces trimmed, empty pieces dropped.
 std::vector<std::string> splitList(const std::string& text);

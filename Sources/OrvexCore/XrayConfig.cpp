@@ -1,5 +1,7 @@
 #include "XrayConfig.h"
 
+#include "Config.h"
+
 #include "LocalSocks.h"
 #include "VlessLink.h"
 
@@ -46,6 +48,8 @@ json inbound(const LocalSocks& socks) {
 } // namespace
 
 std::pair<std::string, std::string> dnsPair(bool blockAds) {
+    if (auto pairs = Config::dnsPairs(); !pairs.empty())
+        return blockAds ? std::pair{pairs[2], pairs[3]} : std::pair{pairs[0], pairs[1]};
     if (blockAds) return {dnsAdsPrimary, dnsAdsSecondary};
     return {dnsOpenPrimary, dnsOpenSecondary};
 }

@@ -19,7 +19,6 @@
 #include "DescriptorLimit.h"
 #include "Log.h"
 #include "Paths.h"
-#include "Routing.h"
 #include "Tunnel.h"
 #include "UnixSocket.h"
 #include "Updater.h"
@@ -269,7 +268,6 @@ int run() {
     log->write("демон запускается, label=" + Paths::daemonLabel());
 
     Tunnel::recoverAfterCrash(*log);
-    Routing::clearStaleIPv6Block(*log);
     auto tunnel = std::make_shared<Tunnel>(*log);
 
     std::string path = Paths::socket();

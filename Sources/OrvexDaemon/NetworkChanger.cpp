@@ -26,10 +26,12 @@ std::optional<NetworkChanger::DefaultRoute> NetworkChanger::currentDefaultRoute(
 }
 
 void NetworkChanger::recover(Log& log, const Shell::Runner& runner) {
-    if (capturesWithNftables())
+    if (capturesWithNftables()) {
         NftRouting::recoverFromJournal(log, runner);
-    else
-        Routing::recoverFromJournal(log, runner);
+        return;
+    }
+    Routing::recoverFromJournal(log, runner);
+    Routing::clearStaleIPv6Block(log, runner);
 }
 
 } // namespace orvex

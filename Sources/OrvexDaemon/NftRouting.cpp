@@ -151,10 +151,11 @@ void NftRouting::configure(const Capture& capture) {
     if (!writeJournal(
             captureRuleset(*address, capture.transparentPort, XrayConfig::dnsPair(capture.blockAds))))
         fail("не удалось записать журнал изменений сети");
-    ruleAdded_ = run(ipTool, with({"rule", "add"}, ruleWords()));
-    if (!ruleAdded_) fail("не удалось добавить правило маршрутизации для UDP");
-    routeAdded_ = run(ipTool, with({"route", "add"}, routeWords()));
-    if (!routeAdded_) fail("не удалось добавить локальный маршрут для UDP");
+    // A hold being replaced has left the rule and the route in place.
+    if (!ruleAdded_ && !(ruleAdded_ = run(ipTool, with({"rule", "add"}, ruleWords()))))
+        fail("не удалось добавить правило маршрутизации для UDP");
+    if (!routeAdded_ && !(routeAdded_ = run(ipTool, with({"route", "add"}, routeWords()))))
+        fail("не удалось добавить локальный маршрут для UDP");
     tableApplied_ = run(nftTool, {"-f", journalPath()});
     if (!tableApplied_) fail("nftables не принял правила перехвата");
     log_.write("routing: перехват установлен");

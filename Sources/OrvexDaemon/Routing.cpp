@@ -374,6 +374,13 @@ std::optional<Routing::DefaultRoute> Routing::defaultRoute(const Shell::Runner& 
                         fields.iface};
 }
 
+bool Routing::interfaceUp(const Shell::Runner& runner, const std::string& iface) {
+    auto shown = runner(Paths::relocate(ifconfigTool), {iface}, ifconfigTimeout);
+    // "utun4: flags=8051<UP,POINTOPOINT,RUNNING,MULTICAST> mtu 1500"
+    return shown.ok() &&
+           (shown.output.find("<UP") != std::string::npos || shown.output.find(",UP") != std::string::npos);
+}
+
 std::set<std::string> Routing::upInterfaces() {
     std::set<std::string> up;
     InterfaceList list;

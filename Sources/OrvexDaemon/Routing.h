@@ -39,6 +39,9 @@ public:
     // Undoes everything recorded; never fails, every failed command is only logged.
     void teardown() override;
 
+    // Whether `ifconfig <iface>` shows the interface up.
+    static bool interfaceUp(const Shell::Runner& runner, const std::string& iface);
+
     // Run once at service start: removes IPv6 reject routes an earlier run left behind.
     static void clearStaleIPv6Block(Log& log, const Shell::Runner& runner = Shell::run);
     // Run once at service start, before clearStaleIPv6Block: undoes what a service that died

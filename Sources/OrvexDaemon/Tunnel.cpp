@@ -30,6 +30,9 @@ namespace orvex {
 
 namespace {
 
+// How often the connect looks for the bridge's interface.
+constexpr std::chrono::milliseconds bridgePoll{20};
+
 constexpr auto orphanGrace = std::chrono::seconds(3);
 constexpr auto orphanPoll = std::chrono::milliseconds(50);
 
@@ -202,7 +205,7 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
     }
     if (held) {
         log_.write("connect: снимаю блокировку kill switch перед подключением");
-        stopProcesses();
+        stopKeepingHold();
     }
     setStatus(TunnelState::connecting, serverName, "");
     log_.write("connect: запрошен, сервер=" + serverName);
@@ -267,6 +270,8 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
             log_.write("connect: tun2socks поднял интерфейс " + name);
         }
 
+        // A hold in place is replaced by the capture in the same transaction, not lifted first.
+        if (changer_ && changer_->transparent()) changer = std::move(changer_);
         changer->configure({name, link.address, route->gateway, blockAds,
                             split ? route->iface : std::string(), transparentPort});
         changer_ = std::move(changer);
@@ -288,7 +293,7 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
     } catch (...) {
         std::string description = describe(std::current_exception());
         log_.write("connect: ошибка: " + description);
-        stopProcesses();
+        stopKeepingHold();
         // A newer operation is waiting to set its own state; blocking traffic or reporting
         // an error now would undo what the user has just asked for.
         if (generation() == current && !engageKillSwitch()) setStatus(TunnelState::error, "", description);
@@ -318,7 +323,15 @@ void Tunnel::start(std::optional<ChildProcess>& slot, const std::string& path,
 
 bool Tunnel::startBridge(const std::string& iface, const std::string& proxy) {
     start(tun2socks_, enginePath("tun2socks"), {"-device", "tun://" + iface, "-proxy", proxy});
-    return !tun2socks_->waitFor(environment_.timing.bridgeSettle);
+    // Traffic can flow as soon as the bridge's interface is up; waiting any longer only
+    // delays the connect.
+    auto deadline = std::chrono::steady_clock::now() + environment_.timing.bridgeSettle;
+    for (;;) {
+        if (!tun2socks_->running()) return false;
+        if (Routing::interfaceUp(environment_.runner, iface)) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        tun2socks_->waitFor(bridgePoll);
+    }
 }
 
 void Tunnel::recordChildren() {
@@ -340,6 +353,29 @@ void Tunnel::stopProcesses() {
         changer_->teardown();
         changer_.reset();
     }
+    stopEngines();
+}
+
+void Tunnel::stopKeepingHold() {
+    bool keep;
+    {
+        std::lock_guard guard(lock_);
+        keep = killSwitchEnabled_ && changer_ && changer_->transparent();
+    }
+    if (keep) {
+        try {
+            changer_->holdTraffic("");
+            stopEngines();
+            return;
+        } catch (const std::exception& error) {
+            // The changer has undone itself; what is left goes the usual way.
+            log_.write(std::string("kill switch: удержать блокировку не удалось: ") + error.what());
+        }
+    }
+    stopProcesses();
+}
+
+void Tunnel::stopEngines() {
     std::optional<ChildProcess> bridge;
     std::optional<ChildProcess> engine;
     {

@@ -130,10 +130,17 @@ private:
     // processes, so that a service killed at any moment leaves nothing the next start misses.
     void start(std::optional<ChildProcess>& slot, const std::string& path,
                const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+    // Takes down the network changes, then the engine and the bridge.
     void stopProcesses();
+    // As stopProcesses, except that with the kill switch on a capture that can swap in place
+    // (the Linux one) becomes the hold in one step and stays: nothing leaves the machine
+    // between a lost engine and the next capture.
+    void stopKeepingHold();
+    void stopEngines();
     void stopOne(std::optional<ChildProcess>& process, const std::string& name);
     bool engageKillSwitch();
-    // Starts the bridge on `iface` and gives it the settle time; false when it has ended by then.
+    // Starts the bridge on `iface` and waits, at most the settle time, for the interface to be
+    // up; false when the bridge ends first or the interface never comes.
     bool startBridge(const std::string& iface, const std::string& proxy);
     void setStatus(TunnelState state, const std::string& serverName, const std::string& message,
                    bool hold = false);

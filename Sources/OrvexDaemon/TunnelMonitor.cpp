@@ -110,7 +110,7 @@ std::optional<Tunnel::LastLink> Tunnel::beginReconnect(std::int64_t generation) 
         if (connectionGeneration_ != generation) return std::nullopt;
         link = {lastVless_, lastServer_};
     }
-    stopProcesses();
+    stopKeepingHold();
     setStatus(TunnelState::connecting, link.server, "");
     return link;
 }
@@ -142,7 +142,7 @@ void Tunnel::attemptReconnect(const std::weak_ptr<Tunnel>& weak, std::int64_t ge
             // A disconnect during the last attempt has the final word.
             if (self->generation() != generation) return;
             self->log_.write("переподключение: попытки исчерпаны");
-            self->stopProcesses();
+            self->stopKeepingHold();
             if (!self->engageKillSwitch()) self->setStatus(TunnelState::error, "", "Соединение потеряно");
             return;
         }
@@ -178,7 +178,11 @@ bool Tunnel::engageKillSwitch() {
     }
     log_.write("kill switch: поднимаю блокировку трафика");
     try {
-        auto changer = NetworkChanger::forPlatform(log_, environment_.runner, environment_.upInterfaces);
+        // A hold kept through the reconnects is taken over, not laid a second time beside it.
+        auto changer =
+            changer_ && changer_->transparent()
+                ? std::move(changer_)
+                : NetworkChanger::forPlatform(log_, environment_.runner, environment_.upInterfaces);
         std::string name;
         if (!changer->transparent()) {
             name = allocTunName(environment_.upInterfaces());

@@ -9,6 +9,7 @@
 #include "Paths.h"
 #include "TestSupport.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -112,6 +113,36 @@ TEST_F(NftTunnel, TheKillSwitchHoldsWithTheDropRulesetAlone) {
     EXPECT_TRUE(engine.runs("tun2socks").empty());
     tunnel->disconnect();
     EXPECT_TRUE(pristine());
+}
+
+// With the kill switch on, the table is never lifted while the engine is down: the capture
+// turns into the hold between attempts, the hold into the next capture, one rule throughout.
+TEST_F(NftTunnel, WithTheKillSwitchOnNothingFlowsDirectlyBetweenAttempts) {
+    tunnel = make();
+    tunnel->setKillSwitch(true);
+    tunnel->connect(serverLink, "Амстердам", false);
+    engine.setXrayMode(FakeEngine::XrayMode::exitAtOnce);
+    ::kill(engine.runs("xray").back()["pid"].get<pid_t>(), SIGKILL);
+    bool held = false;
+    size_t looks = 0;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            auto table = net.table();
+            ++looks;
+            EXPECT_FALSE(table.empty()) << "look " << looks;
+            held = held || table.find("policy drop") != std::string::npos;
+            // The first start and three attempts, then the hold for good.
+            return engine.runs("xray").size() >= 4 && tunnel->currentStatus().killSwitchHold;
+        },
+        20s));
+    EXPECT_TRUE(held);
+
+    engine.setXrayMode(FakeEngine::XrayMode::listen);
+    tunnel->connect(serverLink, "Амстердам", false);
+    EXPECT_NE(net.table().find("tproxy"), std::string::npos) << net.table();
+    EXPECT_EQ(net.ip()["rule"].size(), 1u) << net.ip();
+    tunnel->disconnect();
+    EXPECT_TRUE(pristine()) << net.table() << net.ip();
 }
 
 TEST_F(NftTunnel, TheServiceStartRemovesTheCaptureOfAKilledOne) {
