@@ -113,7 +113,7 @@ TEST(Http, TrustsTheExtraCAOnlyWhenConfigured) {
     }
 }
 
-TEST(Http, LimitsStreamsAndCancelsBodies) {
+TEST(Http, LimitsAndStreamsBodies) {
     APIServerFixture fixture;
     auto server = fixture.start(false);
     std::string big(200000, 'x');
@@ -132,18 +132,6 @@ TEST(Http, LimitsStreamsAndCancelsBodies) {
     // The sink's own failure comes through as it is, not as a transport error.
     request.onData = [](std::string_view) { throw std::runtime_error("disk full"); };
     EXPECT_EQ(whatOf([&] { Http::perform(request); }), "disk full");
-    request.onData = nullptr;
-    // Large enough that the transfer is still running when the callback first sees data.
-    server->setOverride(
-        "/huge", Override{.body = std::string(8 << 20, 'h'), .contentType = "application/octet-stream"});
-    request.url = server->baseURL() + "huge";
-    std::uint64_t lastSeen = 0;
-    request.onProgress = [&](std::uint64_t received, std::uint64_t) {
-        lastSeen = received;
-        return received == 0;
-    };
-    EXPECT_EQ(failureOf(request), Code::cancelled);
-    EXPECT_GT(lastSeen, 0u);
 }
 
 TEST_F(APIClientTest, SendsTheHeadersAndContentTypesTheServerExpects) {
