@@ -2,89 +2,78 @@
 // the widget's pending mark and the hand-over from a second start.
 #include "AppDelegate.h"
 
-#include <QApplication>
 #include <QMainWindow>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "APIServerFixture.h"
-#include "AppModel.h"
 #include "ElevationError.h"
 #include "ModelFakes.h"
 #include "Paths.h"
 #include "SingleInstance.h"
-#include "TokenStore.h"
 #include "UpdateMirrors.h"
-#include "WidgetStatus.h"
 
 namespace orvex {
 namespace {
 
 using test::statusIn;
 using test::waitWithEvents;
+using Journal = std::vector<std::string>;
 
 class AppDelegateTest : public ::testing::Test, protected test::ScratchDesktop {
 protected:
     static void SetUpTestSuite() { test::ensureWidgetApplication(); }
-
     AppDelegateTest() {
-        desktop_.journal = [this](const std::string& entry) { service_->note(entry); };
-        TokenStore::save(server_->token(), *desktop_.keychain);
-        Paths::ensureDir(dir_ / "Library/LaunchDaemons");
-        test::writeFile(Paths::daemonPlist(), "job");
+        link();
+        installJob();
     }
 
-    std::unique_ptr<AppDelegate> launch() {
+    // The application on a fresh scripted service, already `connected` or not.
+    std::unique_ptr<AppDelegate> launch(bool connected = false) {
+        freshService();
+        if (connected) service_->script([](auto& s) { s.current = statusIn(TunnelState::connected); });
         auto delegate = std::make_unique<AppDelegate>(
-            test::environment(dir_.path(), service_, server_->baseURL(), desktop_),
+            env_,
             AppDelegate::Options{.widgetFolder = dir_ / "widget", .terminate = [this] { ++terminations_; }});
         delegate->launch();
         return delegate;
     }
-
-    std::vector<std::string> menuTexts(AppDelegate& delegate) {
-        std::vector<std::string> texts;
+    Journal menuTexts(AppDelegate& delegate) {
+        Journal texts;
         for (QAction* action : delegate.trayMenu()->actions())
             texts.push_back(action->isSeparator() ? "—" : action->text().toStdString());
         return texts;
     }
-
-    std::string widgetFile() { return test::readFile(dir_ / "widget/widget-status.json"); }
+    bool widgetFileHas(const std::string& text) {
+        return test::readFile(dir_ / "widget/widget-status.json").find(text) != std::string::npos;
+    }
 
     int terminations_ = 0;
 };
 
 TEST_F(AppDelegateTest, TheTrayNamesEachStateAndOffersItsAction) {
-    struct Case {
-        TunnelStatus status;
-        std::string tip;
-        std::string action;
-    };
     TunnelStatus connected = statusIn(TunnelState::connected);
     connected.serverName = "Германия";
     auto delegate = launch();
-    EXPECT_EQ(delegate->window()->windowTitle(), "ORVEX");
-    EXPECT_EQ(delegate->window()->minimumSize(), QSize(860, 580));
-    for (const Case& c : {Case{statusIn(TunnelState::disconnected), "не подключено", "Подключить"},
-                          Case{statusIn(TunnelState::connecting), "подключение…", "Отключить"},
-                          Case{connected, "подключено, Германия", "Отключить"},
-                          Case{statusIn(TunnelState::connected), "подключено", "Отключить"},
-                          Case{statusIn(TunnelState::error), "ошибка", "Подключить"}}) {
-        service_->script([&](auto& s) { s.current = c.status; });
+    const std::tuple<TunnelStatus, std::string, std::string> cases[] = {
+        {statusIn(TunnelState::disconnected), "не подключено", "Подключить"},
+        {statusIn(TunnelState::connecting), "подключение…", "Отключить"},
+        {connected, "подключено, Германия", "Отключить"},
+        {statusIn(TunnelState::connected), "подключено", "Отключить"},
+        {statusIn(TunnelState::error), "ошибка", "Подключить"}};
+    for (const auto& [status, tip, action] : cases) {
+        service_->script([&](auto& s) { s.current = status; });
         delegate->model().refreshStatus();
-        ASSERT_TRUE(waitWithEvents([&] { return delegate->model().status() == c.status; }));
-        EXPECT_EQ(delegate->tray()->toolTip().toStdString(), "ORVEX — " + c.tip);
-        EXPECT_EQ(menuTexts(*delegate), (std::vector<std::string>{"ORVEX — " + c.tip, "—", c.action,
-                                                                  "Открыть ORVEX", "—", "Выход"}));
+        ASSERT_TRUE(waitWithEvents([&] { return delegate->model().status() == status; }));
+        EXPECT_EQ(delegate->tray()->toolTip().toStdString(), "ORVEX — " + tip);
+        EXPECT_EQ(menuTexts(*delegate),
+                  (Journal{"ORVEX — " + tip, "—", action, "Открыть ORVEX", "—", "Выход"}));
     }
 
     // A mandatory update turns the action into the way to the update.
-    std::filesystem::create_directories(dir_ / "mirrors");
-    test::UpdateMirrors mirrors(dir_ / "mirrors");
+    test::UpdateMirrors mirrors(dir_.path());
     mirrors.first().setManifest(
         test::UpdateMirrors::manifest("9.0.0", "https://x/ORVEX-9.0.0.dmg", "", "9.0.0"));
     delegate->model().checkUpdateSilently();
@@ -94,7 +83,7 @@ TEST_F(AppDelegateTest, TheTrayNamesEachStateAndOffersItsAction) {
     service_->script([](auto& s) { s.current = statusIn(TunnelState::disconnected); });
     delegate->model().refreshStatus();
     ASSERT_TRUE(waitWithEvents([&] { return delegate->tray()->toolTip() == "ORVEX — нужно обновление"; }));
-    EXPECT_NE(widgetFile().find(R"("blocked":true)"), std::string::npos);
+    EXPECT_TRUE(widgetFileHas(R"("blocked":true)"));
     delegate->window()->hide();
     delegate->trayMenu()->actions()[2]->trigger();
     EXPECT_TRUE(delegate->window()->isVisible());
@@ -102,81 +91,72 @@ TEST_F(AppDelegateTest, TheTrayNamesEachStateAndOffersItsAction) {
 }
 
 TEST_F(AppDelegateTest, LinksToggleShowOrCarryASignInCode) {
-    struct Case {
-        const char* url;
-        std::vector<std::string> calls;
-        bool codeKept;
-    };
-    for (const Case& c :
-         {Case{"orvexvpn://toggle", {"connect Нидерланды"}, false}, Case{"orvexvpn://update", {}, false},
-          Case{"orvexvpn://code/AB12CD", {}, true}, Case{"orvexvpn://something-else", {}, false}}) {
-        SCOPED_TRACE(c.url);
-        service_ = std::make_shared<test::FakeService>();
+    const std::tuple<const char*, Journal, bool> cases[] = {
+        {"orvexvpn://toggle", {"connect Нидерланды"}, false},
+        {"orvexvpn://update", {}, false},
+        {"orvexvpn://code/AB12CD", {}, true},
+        {"orvexvpn://something-else", {}, false}};
+    for (const auto& [url, calls, codeKept] : cases) {
+        SCOPED_TRACE(url);
         auto delegate = launch();
         delegate->window()->close();
-        delegate->openURLs({QString::fromUtf8(c.url)});
+        delegate->openURLs({QString::fromUtf8(url)});
         EXPECT_TRUE(delegate->window()->isVisible());
-        ASSERT_TRUE(waitWithEvents([&] { return !delegate->model().busy(); }));
-        ASSERT_TRUE(waitWithEvents([&] { return service_->journal().size() >= c.calls.size(); }));
-        EXPECT_EQ(service_->journal(), c.calls);
-        EXPECT_EQ(delegate->model().pendingLinkCode().has_value(), c.codeKept);
+        ASSERT_TRUE(waitWithEvents(
+            [&] { return !delegate->model().busy() && service_->journal().size() >= calls.size(); }));
+        EXPECT_EQ(service_->journal(), calls);
+        EXPECT_EQ(delegate->model().pendingLinkCode().has_value(), codeKept);
     }
 }
 
 // Right after launch the model still shows the neutral status: a toggle then must not turn a
 // running tunnel's "disconnect" into a connect.
 TEST_F(AppDelegateTest, AToggleAtLaunchIsDecidedOnTheServicesStatus) {
-    service_->script([](auto& s) { s.current = statusIn(TunnelState::connected); });
-    service_->hold("status");
-    auto delegate = launch();
-    delegate->openURLs({"orvexvpn://toggle"});
-    service_->release("status");
-    ASSERT_TRUE(waitWithEvents([&] { return !service_->journal().empty(); }));
-    ASSERT_TRUE(waitWithEvents([&] { return !delegate->model().busy(); }));
-    EXPECT_EQ(service_->journal().back(), "disconnect");
+    auto held = std::make_shared<test::FakeService>();
+    held->script([](auto& s) { s.current = statusIn(TunnelState::connected); });
+    held->hold("status");
+    env_.service = held;
+    AppDelegate delegate(env_, {.widgetFolder = dir_ / "widget", .terminate = [] {}});
+    delegate.launch();
+    delegate.openURLs({"orvexvpn://toggle"});
+    held->release("status");
+    ASSERT_TRUE(waitWithEvents([&] { return !held->journal().empty() && !delegate.model().busy(); }));
+    EXPECT_EQ(held->journal().back(), "disconnect");
 }
 
 TEST_F(AppDelegateTest, AToggleThatFailsLeavesNoPendingMarkForTheWidget) {
-    service_->script([](auto& s) { s.running = false; });
-    desktop_.elevation = [](const std::string&) { throw ElevationError::cancelled(); };
     std::filesystem::remove(Paths::daemonPlist());
+    desktop_.elevation = [](const std::string&) { throw ElevationError::cancelled(); };
     auto delegate = launch();
+    service_->script([](auto& s) { s.running = false; });
     delegate->model().toggleConnection();
-    EXPECT_NE(widgetFile().find(R"("pending":"connect")"), std::string::npos);
+    EXPECT_TRUE(widgetFileHas(R"("pending":"connect")"));
     ASSERT_TRUE(waitWithEvents([&] { return !delegate->model().busy(); }));
     EXPECT_EQ(delegate->model().message(), "Установка отменена");
-    EXPECT_EQ(widgetFile().find("pending"), std::string::npos);
+    EXPECT_FALSE(widgetFileHas("pending"));
 }
 
 TEST_F(AppDelegateTest, QuittingWhileConnectedWaitsForTheDisconnectAndIsAnsweredOnce) {
-    struct Case {
-        bool serviceHangs;
-    };
-    for (Case c : {Case{false}, Case{true}}) {
-        SCOPED_TRACE(c.serviceHangs);
+    for (bool serviceHangs : {false, true}) {
+        SCOPED_TRACE(serviceHangs);
         terminations_ = 0;
-        service_ = std::make_shared<test::FakeService>();
-        service_->script([](auto& s) { s.current = statusIn(TunnelState::connected); });
-        auto delegate = launch();
+        auto delegate = launch(true);
         delegate->model().refreshStatus();
         ASSERT_TRUE(
             waitWithEvents([&] { return delegate->model().status().state == TunnelState::connected; }));
-        if (c.serviceHangs) service_->hold("disconnect");
+        if (serviceHangs) service_->hold("disconnect");
         delegate->requestQuit();
         delegate->requestQuit();
         ASSERT_TRUE(waitWithEvents([&] { return terminations_ == 1; }, std::chrono::seconds(8)));
-        EXPECT_NE(widgetFile().find(R"("alive":false)"), std::string::npos);
+        EXPECT_TRUE(widgetFileHas(R"("alive":false)"));
         service_->release("disconnect");
         waitWithEvents([&] { return !service_->waiting("disconnect") && terminations_ > 1; },
                        std::chrono::milliseconds(200));
         EXPECT_EQ(terminations_, 1);
     }
-    // Disconnected: at once.
     terminations_ = 0;
-    service_ = std::make_shared<test::FakeService>();
-    auto delegate = launch();
-    delegate->requestQuit();
-    EXPECT_EQ(terminations_, 1);
+    launch()->requestQuit();
+    EXPECT_EQ(terminations_, 1) << "disconnected: at once";
 }
 
 TEST_F(AppDelegateTest, ASecondStartHandsItsLinkToTheRunningOne) {

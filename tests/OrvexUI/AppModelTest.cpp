@@ -1,85 +1,64 @@
-// The model's rules against a scripted service, a fake clock and the account-server fixture.
+// The model's rules and its account, support, device, history and promo flows against a scripted
+// service, a fake clock and the account-server fixture over TLS, with files saved into a scratch
+// downloads folder.
 #include "AppModel.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <fcntl.h>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include "APIClient.h"
-#include "APIServerFixture.h"
 #include "ElevationError.h"
-#include "MemoryKeychain.h"
+#include "FileDescriptor.h"
 #include "ModelFakes.h"
 #include "Paths.h"
-#include "RecordingCentre.h"
+#include "SystemInfo.h"
 #include "TokenStore.h"
 #include "UpdateMirrors.h"
-#include "Workspace.h"
 
 namespace orvex {
 namespace {
 
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using test::idle;
 using test::statusIn;
 using test::waitWithEvents;
+using Journal = std::vector<std::string>;
+using Act = std::function<void(AppModel&)>;
 
-class AppModelTest : public ::testing::Test {
+class AppModelTest : public ::testing::Test, protected test::ScratchDesktop {
 protected:
-    AppModelTest()
-        : root_("ORVEX_ROOT", dir_.path()), home_("HOME", dir_ / "home"), server_(servers_.start()),
-          service_(std::make_shared<test::FakeService>()), clock_(desktop_.clock), keychain_(desktop_.keychain),
-          centre_(desktop_.centre), workspace_(desktop_.workspace) {
-        test::ensureQtApplication();
-        desktop_.journal = [this](const std::string& entry) { service_->note(entry); };
-        desktop_.elevation = [this](const std::string& argument) {
-            if (elevation) elevation(argument);
-        };
-        env_ = test::environment(dir_.path(), service_, server_->baseURL(), desktop_);
+    AppModelTest() {
         env_.widgetPending = [this](const std::string& pending) { service_->note("widget " + pending); };
     }
-
-    std::unique_ptr<AppModel> model() { return std::make_unique<AppModel>(env_); }
-    void link() { TokenStore::save(server_->token(), *keychain_); }
-    void installJob() {
-        Paths::ensureDir(std::filesystem::path(Paths::daemonPlist()).parent_path());
-        test::writeFile(Paths::daemonPlist(), "job");
+    // The body of the one request to `path`, and whether it carried the stored token.
+    json sent(const std::string& path, bool bearer) {
+        auto found = requestsTo(path);
+        EXPECT_EQ(found.size(), 1u) << path;
+        if (found.empty()) return {};
+        EXPECT_EQ(found[0].header("Authorization"),
+                  bearer ? OptionalText("Bearer " + server_->token()) : std::nullopt);
+        return json::parse(found[0].body, nullptr, false);
     }
-    static bool idle(AppModel& m) {
-        return waitWithEvents([&] { return !m.busy(); });
-    }
-    // Account-server paths asked for, in order, with the service's journal interleaved.
-    std::vector<std::string> requests() {
-        std::vector<std::string> paths;
-        for (const auto& r : server_->requests()) paths.push_back(r.path);
-        return paths;
-    }
-
-    test::TempDir dir_;
-    test::ScopedEnv root_;
-    test::ScopedEnv home_;
-    test::APIServerFixture servers_;
-    std::unique_ptr<test::AccountServer> server_;
-    std::shared_ptr<test::FakeService> service_;
-    test::Desktop desktop_;
-    std::shared_ptr<test::FakeClock> clock_;
-    std::shared_ptr<MemoryKeychain> keychain_;
-    std::shared_ptr<test::RecordingCentre> centre_;
-    std::shared_ptr<test::RecordingWorkspace> workspace_;
-    std::function<void(const std::string&)> elevation;
-    AppEnvironment env_;
+    test::ScopedEnv bot_{"ORVEX_BOT_URL", "https://t.me/orvex_test_bot"};
 };
+class AppModelAccountTest : public AppModelTest {};
 
-TEST_F(AppModelTest, StartsFromWhatIsStoredWithoutAskingAnyone) {
-    auto fresh = model();
-    EXPECT_FALSE(fresh->linked());
-    EXPECT_FALSE(fresh->daemonInstalled());
-    EXPECT_EQ(fresh->status(), TunnelStatus::neutral());
-    EXPECT_TRUE(fresh->status().adBlockEnabled);
-
-    link();
+TEST_F(AppModelTest, StartsFromWhatIsStoredAndUnlinkedAsksTheAccountServerNothing) {
+    EXPECT_FALSE(model()->linked() || model()->daemonInstalled());
     installJob();
-    auto linked = model();
-    EXPECT_TRUE(linked->linked());
-    EXPECT_TRUE(linked->daemonInstalled());
+    auto unlinked = model();
+    EXPECT_EQ(unlinked->status(), TunnelStatus::neutral());
+    EXPECT_TRUE(unlinked->daemonInstalled() && unlinked->status().adBlockEnabled);
+    unlinked->reload();
+    unlinked->pollServerNotifications();
+    ASSERT_TRUE(idle(*unlinked));
+    link();
+    EXPECT_TRUE(model()->linked());
     EXPECT_EQ(server_->requestCount(), 0u);
     EXPECT_TRUE(service_->journal().empty());
 }
@@ -93,115 +72,119 @@ TEST_F(AppModelTest, ASecondActionWhileOneRunsIsDroppedWithoutTouchingTheLines) 
     int started = 0;
     m->run([&] { ++started; });
     m->setKillSwitch(true);
+    m->setLogging(true);
     service_->release("disconnect");
     ASSERT_TRUE(idle(*m));
     EXPECT_EQ(started, 0);
-    EXPECT_EQ(service_->journal(), std::vector<std::string>{"disconnect"});
+    EXPECT_FALSE(m->loggingEnabled());
+    EXPECT_EQ(service_->journal(), Journal{"disconnect"});
 }
 
 TEST_F(AppModelTest, FailuresEndInTheMessageAndTheLog) {
-    test::writeFile(dir_ / "logs/logging.on", "");
+    // A service that misses the logging switch leaves both logs switched all the same.
+    service_->script([](auto& s) { s.failLogging = true; });
+    env_.setAutostart = [](bool) { return OptionalText("Автозапуск недоступен"); };
     auto m = model();
-    EXPECT_TRUE(m->loggingEnabled());
+    m->setLogging(true);
+    ASSERT_TRUE(idle(*m));
+    EXPECT_TRUE(m->loggingEnabled() && m->log().isEnabled());
+    EXPECT_TRUE(
+        m->message().value_or("").starts_with("Логи приложения переключены, но служба не ответила: "));
+
     m->run([] { throw ElevationError::cancelled(); });
     ASSERT_TRUE(idle(*m));
     EXPECT_EQ(m->message(), "Установка отменена");
     m->log().flush();
     EXPECT_NE(test::readFile(m->log().filePath()).find("действие не выполнено: Установка отменена"),
               std::string::npos);
+
+    m->setAutostart(true);
+    ASSERT_TRUE(waitWithEvents([&] { return m->message() == "Автозапуск недоступен"; }));
+    EXPECT_FALSE(m->autostart());
 }
 
-TEST_F(AppModelTest, TheFirstConnectInstallsTheServiceBehindItsNotice) {
+TEST_F(AppModelTest, TheFirstConnectInstallsTheServiceBehindItsNoticeAndItCanBeRemoved) {
     link();
     service_->script([](auto& s) { s.running = false; });
-    std::vector<OptionalText> notices;
-    elevation = [&](const std::string&) {
+    desktop_.elevation = [&](const std::string&) {
         installJob();
         service_->script([](auto& s) { s.running = true; });
     };
     auto m = model();
+    std::vector<OptionalText> notices;
     QObject::connect(m.get(), &AppModel::noticeChanged, [&] { notices.push_back(m->notice()); });
     m->connect();
     ASSERT_TRUE(idle(*m));
     EXPECT_EQ(m->message(), std::nullopt);
     EXPECT_TRUE(m->daemonInstalled());
     EXPECT_EQ(m->status().state, TunnelState::connected);
-    EXPECT_EQ(service_->journal(),
-              (std::vector<std::string>{"elevate -install-service", "connect Нидерланды"}));
+    EXPECT_EQ(service_->journal(), (Journal{"elevate -install-service", "connect Нидерланды"}));
     ASSERT_GE(notices.size(), 2u);
     EXPECT_EQ(notices[1],
               "Устанавливаем фоновую службу — система попросит пароль администратора. Это один раз.");
     EXPECT_EQ(m->notice(), std::nullopt);
+
+    m->removeDaemon();
+    ASSERT_TRUE(idle(*m));
+    EXPECT_FALSE(m->daemonInstalled());
+    EXPECT_EQ(m->status(), TunnelStatus::neutral());
+    EXPECT_EQ(service_->journal().back(), "elevate -uninstall-service");
 }
 
-// A registered but silent service is reinstalled at most once per 600 s while repairs fail.
+// A registered but silent service is reinstalled at most once per 600 s while repairs fail (the
+// 10 s of probing come on top of the wait).
 TEST_F(AppModelTest, ARepairIsThrottledForTenMinutesAfterItFailed) {
-    struct Case {
-        int advance; // seconds between the failed repair and the next try (the 10 s of probing come on top)
-        bool prompts;
-    };
-    for (Case c : {Case{589, false}, Case{591, true}}) {
-        SCOPED_TRACE(c.advance);
+    for (auto [wait, prompts] : {std::pair{589, 1}, std::pair{591, 2}}) {
+        SCOPED_TRACE(wait);
+        freshService();
         installJob();
         service_->script([](auto& s) { s.running = false; });
-        elevation = [](const std::string&) { throw ElevationError::cancelled(); };
+        desktop_.elevation = [](const std::string&) { throw ElevationError::cancelled(); };
         auto m = model();
         m->connect();
         ASSERT_TRUE(idle(*m));
         EXPECT_EQ(m->message(), "Установка отменена");
-
-        clock_->advance(std::chrono::seconds(c.advance));
+        desktop_.clock->advance(std::chrono::seconds(wait));
         m->connect();
         ASSERT_TRUE(idle(*m));
-        size_t prompts = std::ranges::count(service_->journal(), std::string("elevate -install-service"));
-        EXPECT_EQ(prompts, c.prompts ? 2u : 1u);
-        if (!c.prompts) {
-            EXPECT_EQ(m->message(), "Служба не отвечает, и переустановка не помогла. Посмотрите " +
-                                        Paths::daemonLogDir() +
-                                        "/service.log — приложение больше не будет спрашивать пароль само.");
-        }
-        service_ = std::make_shared<test::FakeService>();
-        env_.service = service_;
+        EXPECT_EQ(std::ranges::count(service_->journal(), std::string("elevate -install-service")), prompts);
+        EXPECT_EQ(m->message(),
+                  prompts == 2 ? "Установка отменена"
+                               : "Служба не отвечает, и переустановка не помогла. Посмотрите " +
+                                     Paths::daemonLogDir() +
+                                     "/service.log — приложение больше не будет спрашивать пароль само.");
     }
 }
 
 TEST_F(AppModelTest, TheToggleFollowsTheTunnelState) {
-    struct Case {
-        TunnelState state;
-        const char* expected; // the service call, or nothing
-    };
     link();
     installJob();
-    for (Case c :
-         {Case{TunnelState::disconnected, "connect Нидерланды"}, Case{TunnelState::connecting, "disconnect"},
-          Case{TunnelState::connected, "disconnect"}, Case{TunnelState::error, "connect Нидерланды"}}) {
-        service_ = std::make_shared<test::FakeService>();
-        service_->script([&](auto& s) { s.current = statusIn(c.state); });
-        env_.service = service_;
+    for (auto [state, call] : {std::pair{TunnelState::disconnected, "connect Нидерланды"},
+                               {TunnelState::connecting, "disconnect"},
+                               {TunnelState::connected, "disconnect"},
+                               {TunnelState::error, "connect Нидерланды"}}) {
+        freshService();
+        service_->script([&](auto& s) { s.current = statusIn(state); });
         auto m = model();
         m->refreshStatus();
-        ASSERT_TRUE(waitWithEvents([&] { return m->status().state == c.state; }));
+        ASSERT_TRUE(waitWithEvents([&] { return m->status().state == state; }));
         m->toggleConnection();
         ASSERT_TRUE(idle(*m));
-        std::string pending =
-            c.expected == std::string("disconnect") ? "widget disconnect" : "widget connect";
-        EXPECT_EQ(service_->journal(), (std::vector<std::string>{pending, c.expected}));
+        std::string pending = call == std::string("disconnect") ? "widget disconnect" : "widget connect";
+        EXPECT_EQ(service_->journal(), (Journal{pending, call}));
     }
 }
 
 TEST_F(AppModelTest, AMandatoryUpdateRefusesToConnectButStillDisconnects) {
-    std::filesystem::create_directories(dir_ / "mirrors");
-    test::UpdateMirrors mirrors(dir_ / "mirrors");
+    test::UpdateMirrors mirrors(dir_.path());
     mirrors.first().setManifest(
         test::UpdateMirrors::manifest("9.0.0", "https://x/ORVEX-9.0.0.dmg", "", "9.0.0"));
     installJob();
     auto m = model();
     m->checkUpdateSilently();
     ASSERT_TRUE(waitWithEvents([&] { return m->mandatoryUpdatePending(); }));
-    EXPECT_TRUE(m->showUpdateDialog());
     m->dismissUpdateDialog();
     EXPECT_TRUE(m->showUpdateDialog()) << "a mandatory update cannot be dismissed";
-
     m->toggleConnection();
     m->connect();
     EXPECT_EQ(m->message(), "Обновите приложение — эта версия больше не поддерживается сервером.");
@@ -211,8 +194,8 @@ TEST_F(AppModelTest, AMandatoryUpdateRefusesToConnectButStillDisconnects) {
     mirrors.first().setManifest("{}");
     mirrors.second().setManifest("{}");
     m->checkUpdateSilently();
-    auto manifest = test::UpdateServer::manifestPath;
-    ASSERT_TRUE(waitWithEvents([&] { return mirrors.second().requestCount(manifest) == 1; }));
+    ASSERT_TRUE(
+        waitWithEvents([&] { return mirrors.second().requestCount(test::UpdateServer::manifestPath) == 1; }));
     EXPECT_FALSE(
         waitWithEvents([&] { return !m->mandatoryUpdatePending(); }, std::chrono::milliseconds(300)));
 
@@ -222,7 +205,7 @@ TEST_F(AppModelTest, AMandatoryUpdateRefusesToConnectButStillDisconnects) {
     m->toggleConnection();
     ASSERT_TRUE(idle(*m));
     EXPECT_EQ(service_->journal().back(), "disconnect");
-    EXPECT_EQ(centre_->posted.size(), 1u) << "the new version is announced once";
+    EXPECT_EQ(desktop_.centre->posted.size(), 1u) << "the new version is announced once";
 }
 
 // A poll that left before an action's answer arrived describes an older moment.
@@ -242,15 +225,15 @@ TEST_F(AppModelTest, AStatusOlderThanTheAppliedOneIsDroppedAndNeverReachesTheNot
     ASSERT_TRUE(waitWithEvents([&] { return !service_->waiting("status"); }));
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_EQ(m->status().state, TunnelState::connected);
-    EXPECT_TRUE(centre_->posted.empty());
+    EXPECT_TRUE(desktop_.centre->posted.empty());
 
     // Polls after it apply, and a hold that sets in is announced once.
     for (int i = 0; i < 3; ++i) {
         m->refreshStatus();
         ASSERT_TRUE(waitWithEvents([&] { return m->status().killSwitchHold; }));
     }
-    ASSERT_TRUE(waitWithEvents([&] { return centre_->posted.size() == 1; }));
-    EXPECT_EQ(centre_->posted[0].title, "Трафик заблокирован");
+    ASSERT_TRUE(waitWithEvents([&] { return desktop_.centre->posted.size() == 1; }));
+    EXPECT_EQ(desktop_.centre->posted[0].title, "Трафик заблокирован");
 }
 
 TEST_F(AppModelTest, AHungServiceHoldsNeitherThePollQueueNorTheActions) {
@@ -273,20 +256,6 @@ TEST_F(AppModelTest, AHungServiceHoldsNeitherThePollQueueNorTheActions) {
     service_->release("status");
 }
 
-TEST_F(AppModelTest, ShutdownWaitsForTheDisconnectAndAnswersOnce) {
-    installJob();
-    service_->script([](auto& s) { s.current = statusIn(TunnelState::connected); });
-    auto m = model();
-    m->refreshStatus();
-    ASSERT_TRUE(waitWithEvents([&] { return m->status().state == TunnelState::connected; }));
-    service_->script([](auto& s) { s.failStatus = true; });
-    int answers = 0;
-    m->shutdownTunnel([&] { ++answers; });
-    EXPECT_EQ(answers, 0);
-    ASSERT_TRUE(waitWithEvents([&] { return answers == 1; }));
-    EXPECT_EQ(m->status().state, TunnelState::connected) << "a failed disconnect keeps the status";
-}
-
 TEST_F(AppModelTest, AdBlockingFetchesTheConfigurationBeforeItDisconnects) {
     link();
     service_->script([](auto& s) {
@@ -297,7 +266,7 @@ TEST_F(AppModelTest, AdBlockingFetchesTheConfigurationBeforeItDisconnects) {
     server_->setOverride("/api/config", {.status = 400, .body = R"({"detail":"Ремонт"})"});
     m->setAdBlock(false);
     ASSERT_TRUE(idle(*m));
-    EXPECT_EQ(service_->journal(), std::vector<std::string>{"ad block off"});
+    EXPECT_EQ(service_->journal(), Journal{"ad block off"});
     EXPECT_EQ(m->notice(), "Переподключаемся, чтобы применить настройку DNS.");
     EXPECT_EQ(m->message(), "Ремонт");
 
@@ -305,7 +274,7 @@ TEST_F(AppModelTest, AdBlockingFetchesTheConfigurationBeforeItDisconnects) {
     m->setAdBlock(true);
     ASSERT_TRUE(idle(*m));
     EXPECT_EQ(service_->journal(),
-              (std::vector<std::string>{"ad block off", "ad block on", "disconnect", "connect Нидерланды"}));
+              (Journal{"ad block off", "ad block on", "disconnect", "connect Нидерланды"}));
     EXPECT_EQ(m->notice(), std::nullopt);
     EXPECT_EQ(m->status().state, TunnelState::connected);
 }
@@ -324,72 +293,431 @@ TEST_F(AppModelTest, AServerChangeReconnectsThenReloadsAndItsCooldownCountsDown)
     m->changeServer(second);
     ASSERT_TRUE(idle(*m));
     ASSERT_TRUE(waitWithEvents([&] { return server_->requestCount() == 4; }));
-    EXPECT_EQ(requests(), (std::vector<std::string>{"/api/server/change", "/api/config", "/api/subscription",
-                                                    "/api/servers"}));
-    EXPECT_EQ(service_->journal(), (std::vector<std::string>{"disconnect", "connect " + second.name}));
+    Journal paths;
+    for (const auto& r : server_->requests()) paths.push_back(r.path);
+    EXPECT_EQ(paths, (Journal{"/api/server/change", "/api/config", "/api/subscription", "/api/servers"}));
+    EXPECT_EQ(service_->journal(), (Journal{"disconnect", "connect " + second.name}));
 
     // The server now refuses further changes for its cooldown; the model counts it down.
-    ASSERT_TRUE(waitWithEvents([&] { return m->changeRetryAfter() > 0; }));
-    std::int64_t left = m->changeRetryAfter();
-    ASSERT_GT(left, 60);
-    clock_->advance(std::chrono::seconds(left - 45));
+    ASSERT_TRUE(waitWithEvents([&] { return m->changeRetryAfter() > 60; }));
+    desktop_.clock->advance(std::chrono::seconds(m->changeRetryAfter() - 45));
     EXPECT_EQ(m->changeRetryAfter(), 45);
     server_->clearRequests();
     m->changeServer(m->servers()[0]);
     EXPECT_EQ(m->message(), "Сменить сервер можно снова через 1 мин.");
     EXPECT_EQ(server_->requestCount(), 0u);
-    clock_->advance(std::chrono::seconds(45));
+    desktop_.clock->advance(std::chrono::seconds(45));
     EXPECT_EQ(m->changeRetryAfter(), 0);
 }
 
-TEST_F(AppModelTest, LoggingSwitchesBothLogsOrNeither) {
-    service_->script([](auto& s) { s.failLogging = true; });
-    auto m = model();
-    m->setLogging(true);
-    ASSERT_TRUE(idle(*m));
-    EXPECT_TRUE(m->loggingEnabled());
-    EXPECT_TRUE(m->log().isEnabled());
-    ASSERT_TRUE(m->message().has_value());
-    EXPECT_TRUE(m->message()->starts_with("Логи приложения переключены, но служба не ответила: "));
-
-    service_->hold("disconnect");
-    m->disconnect();
-    m->setLogging(false);
-    EXPECT_TRUE(m->loggingEnabled()) << "a press while an action runs switches nothing";
-    service_->release("disconnect");
-    ASSERT_TRUE(idle(*m));
+TEST_F(AppModelAccountTest, FlowsSendTheirCleanedInputsAndApplyTheAnswer) {
+    struct Case {
+        Act act;
+        const char* path;
+        const char* fields;  // expected among the request's keys
+        bool linked;         // before, so the request carries the stored token
+        OptionalText notice; // nothing: the flow signs in, names this device and reloads
+    };
+    const Case cases[] = {
+        {[](AppModel& m) { m.link(" 246810\n"); }, "/api/auth", R"({"code":"246810"})", false, {}},
+        {[](AppModel& m) { m.login("  Demo@ORVEX.test \n", "demo-password"); },
+         "/api/login",
+         R"({"email":"demo@orvex.test","password":"demo-password"})",
+         false,
+         {}},
+        {[](AppModel& m) { m.registerAccount(" New@Orvex.Test ", " pw "); }, "/api/register",
+         R"({"email":"new@orvex.test","password":" pw "})", false,
+         "Письмо для подтверждения отправлено на new@orvex.test"},
+        {[](AppModel& m) { m.forgotPassword("\tDEMO@orvex.test"); }, "/api/password/forgot",
+         R"({"email":"demo@orvex.test"})", false, "Код для сброса пароля отправлен на почту"},
+        {[](AppModel& m) { m.resetPassword(" reset-7\n", "new-pass"); }, "/api/password/reset",
+         R"({"token":"RESET-7","new_password":"new-pass"})", false, "Пароль изменён"},
+        {[](AppModel& m) { m.linkEmail(" Demo@Orvex.Test ", "pw"); }, "/api/link/email",
+         R"({"email":"demo@orvex.test","password":"pw"})", true, "Почта привязана"},
+        {[](AppModel& m) { m.linkTelegram(" 246810 "); }, "/api/link/telegram", R"({"code":"246810"})", true,
+         "Telegram привязан"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        TokenStore::clear(*desktop_.keychain);
+        if (c.linked) link();
+        server_->clearRequests();
+        auto m = model();
+        c.act(*m);
+        ASSERT_TRUE(idle(*m));
+        json body = sent(c.path, c.linked);
+        json expected = json::parse(c.fields);
+        for (const auto& [key, value] : expected.items()) EXPECT_EQ(body[key], value) << key;
+        bool signsIn = !c.notice || c.path == std::string("/api/link/telegram");
+        EXPECT_EQ(body.value("device_label", ""), signsIn ? SystemInfo::hostName() : "");
+        EXPECT_EQ(m->message(), std::nullopt);
+        EXPECT_EQ(m->notice(), c.notice);
+        EXPECT_EQ(m->linked(), c.linked || !c.notice);
+        EXPECT_EQ(TokenStore::load(*desktop_.keychain),
+                  c.linked || !c.notice ? OptionalText(server_->token()) : std::nullopt);
+        EXPECT_TRUE(!signsIn || waitWithEvents([&] { return m->subscription().has_value(); })) << "reloads";
+    }
 }
 
-TEST_F(AppModelTest, PingsFillInServerByServer) {
+TEST_F(AppModelAccountTest, RefusalsEndInTheMessageAndIgnoredInputsStartNothing) {
+    struct Case {
+        Act act;
+        OptionalText message;       // nothing: ignored, so the previous message stays
+        const char* path = nullptr; // where a refused request went, with one cleaned field
+        const char* key = nullptr;
+        const char* value = nullptr;
+    };
     link();
-    auto m = model();
-    m->reload();
-    ASSERT_TRUE(waitWithEvents([&] { return !m->servers().empty(); }));
-    m->measurePings();
-    ASSERT_TRUE(waitWithEvents([&] { return m->pings().size() == m->servers().size(); }));
-    for (const ServerItem& s : m->servers()) EXPECT_EQ(m->pings().at(s.id), 42);
-}
-
-TEST_F(AppModelTest, AnUnlinkedDeviceAsksTheAccountServerNothing) {
-    installJob();
-    auto m = model();
-    m->reload();
-    m->pollServerNotifications();
-    m->startPolling();
-    ASSERT_TRUE(waitWithEvents([&] { return m->status() == TunnelStatus::neutral() && !m->busy(); }));
-    EXPECT_EQ(server_->requestCount(), 0u);
-}
-
-TEST_F(AppModelTest, RevealingTheLogAndSettingAutostartGoThroughTheDesktop) {
-    env_.setAutostart = [](bool) {
-        return OptionalText("Автозапуск доступен только для установленного приложения");
+    {
+        FileDescriptor huge(::open((dir_ / "huge.bin").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        ASSERT_EQ(::ftruncate(huge.get(), APIClient::maxAttachmentBytes + 1), 0); // sparse: no disk used
+    }
+    std::string huge = dir_ / "huge.bin";
+    const Case cases[] = {
+        {[](AppModel& m) { m.link(" abc\n"); }, "Неверный или устаревший код", "/api/auth", "code", "ABC"},
+        {[](AppModel& m) { m.login(" Demo@orvex.test", "wrong"); }, "Неверный e-mail или пароль",
+         "/api/login", "email", "demo@orvex.test"},
+        {[](AppModel& m) { m.resetPassword("old", "new"); }, "Код сброса недействителен",
+         "/api/password/reset", "token", "OLD"},
+        {[](AppModel& m) { m.applyPromo(" nope"); }, "Промокод не найден", "/api/promo/apply", "code",
+         "NOPE"},
+        {[&](AppModel& m) { m.attachSupportFile(huge); }, "Файл больше 20 МБ"}, // refused before sending
+        {[](AppModel& m) { m.link(" \n"); }, {}},
+        {[](AppModel& m) { m.login("demo@orvex.test", ""); }, {}},
+        {[](AppModel& m) { m.login(" ", "demo-password"); }, {}},
+        {[](AppModel& m) { m.registerAccount("", "pw"); }, {}},
+        {[](AppModel& m) { m.forgotPassword("\u00a0"); }, {}},
+        {[](AppModel& m) { m.resetPassword("RESET-7", ""); }, {}},
+        {[](AppModel& m) { m.linkEmail("a@b.c", ""); }, {}},
+        {[](AppModel& m) { m.linkTelegram("\t"); }, {}},
+        {[](AppModel& m) { m.applyPromo("  "); }, {}},
+        {[](AppModel& m) { m.sendReport(" \n "); }, {}},
+        {[](AppModel& m) { m.sendSupportMessage("\r\n"); }, {}},
     };
     auto m = model();
-    m->revealAppLog();
-    EXPECT_EQ(workspace_->opened, std::vector<std::string>{"reveal " + env_.appLogDir + "/app.log"});
-    m->setAutostart(true);
-    ASSERT_TRUE(waitWithEvents([&] { return m->message().has_value(); }));
-    EXPECT_FALSE(m->autostart());
+    OptionalText previous;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message.value_or("ignored after " + previous.value_or("—")));
+        server_->clearRequests();
+        int busyChanges = 0;
+        auto counting = QObject::connect(m.get(), &AppModel::busyChanged, [&] { ++busyChanges; });
+        c.act(*m);
+        ASSERT_TRUE(idle(*m));
+        QObject::disconnect(counting);
+        EXPECT_EQ(m->message(), c.message ? c.message : previous);
+        EXPECT_TRUE(c.message || busyChanges == 0);
+        if (c.path) {
+            EXPECT_EQ(json::parse(requestsTo(c.path).at(0).body)[c.key], c.value);
+        } else {
+            EXPECT_EQ(server_->requestCount(), 0u);
+        }
+        previous = m->message();
+    }
+}
+
+TEST_F(AppModelAccountTest, ACodeByLinkSignsInWithinFiveMinutesOfOpeningTheBotUnlessAnActionRuns) {
+    struct Case {
+        std::optional<int> openedAgo; // seconds since the bot was opened; nothing: never opened
+        bool busy, signsIn;
+    };
+    for (Case c :
+         {Case{299, false, true}, Case{301, false, false}, Case{{}, false, false}, Case{1, true, false}}) {
+        SCOPED_TRACE(c.openedAgo.value_or(-1));
+        TokenStore::clear(*desktop_.keychain);
+        desktop_.workspace->opened.clear();
+        server_->clearRequests();
+        auto m = model();
+        if (c.openedAgo) {
+            m->openBotForCode();
+            EXPECT_EQ(desktop_.workspace->opened,
+                      std::vector<std::string>{"https://t.me/orvex_test_bot?start=getcode"});
+            desktop_.clock->advance(std::chrono::seconds(*c.openedAgo));
+        }
+        if (c.busy) service_->hold("disconnect");
+        if (c.busy) m->disconnect();
+        m->handleDeepLinkCode("246810");
+        service_->release("disconnect");
+        ASSERT_TRUE(idle(*m));
+        EXPECT_EQ(m->linked(), c.signsIn);
+        EXPECT_EQ(requestsTo("/api/auth").size(), c.signsIn ? 1u : 0u);
+        EXPECT_EQ(m->pendingLinkCode(), c.signsIn ? std::nullopt : OptionalText("246810"));
+        if (!c.signsIn) continue;
+        m->handleDeepLinkCode("135790"); // the window closed with the first code
+        ASSERT_TRUE(idle(*m));
+        EXPECT_EQ(m->pendingLinkCode(), "135790");
+        EXPECT_EQ(requestsTo("/api/auth").size(), 1u);
+    }
+}
+
+TEST_F(AppModelAccountTest, SigningOutDropsTheWholeAccountAtOnceAndLogsOutWithWhatWasStored) {
+    for (bool stored : {true, false}) {
+        SCOPED_TRACE(stored);
+        link();
+        auto m = model();
+        m->reload();
+        m->loadSupportMessages();
+        m->loadEvents();
+        m->loadDevices();
+        ASSERT_TRUE(waitWithEvents([&] {
+            return !m->servers().empty() && !m->supportMessages().empty() && !m->events().empty() &&
+                   !m->devices().empty() && m->changeCooldown() > 0;
+        }));
+        m->measurePings();
+        m->handleDeepLinkCode("246810");
+        m->changeServer(m->servers()[1]);
+        ASSERT_TRUE(
+            waitWithEvents([&] { return !m->busy() && m->changeRetryAfter() > 0 && !m->pings().empty(); }));
+        if (!stored) TokenStore::clear(*desktop_.keychain);
+        server_->clearRequests();
+        service_->hold("disconnect");
+        m->disconnect(); // signing out does not wait for an action
+        m->unlink();
+        EXPECT_FALSE(m->linked() || m->subscription());
+        EXPECT_TRUE(m->servers().empty() && m->supportMessages().empty() && m->events().empty() &&
+                    m->devices().empty() && m->pings().empty());
+        EXPECT_EQ(m->pendingLinkCode(), std::nullopt);
+        EXPECT_EQ(m->changeRetryAfter() + m->changeCooldown(), 0);
+        service_->release("disconnect");
+        ASSERT_TRUE(waitWithEvents([&] { return requestsTo("/api/logout").size() == 1; }));
+        EXPECT_EQ(requestsTo("/api/logout")[0].header("Authorization"),
+                  stored ? OptionalText("Bearer " + server_->token()) : std::nullopt);
+        EXPECT_EQ(TokenStore::load(*desktop_.keychain), std::nullopt);
+        m->loadSupportMessages();
+        m->loadEvents();
+        m->loadDevices();
+        ASSERT_TRUE(idle(*m));
+        EXPECT_EQ(server_->requestCount(), 1u) << "an unlinked device asks for nothing";
+    }
+}
+
+// Answers of the first account still on their way land nowhere, and the second account's
+// conversation loads whole.
+TEST_F(AppModelAccountTest, AfterSigningOutAndInTheNextAccountSeesOnlyItsOwnConversation) {
+    auto second = servers_.start(true, 0, 2);
+    // The first account's server stops later; requests then fall through to the second.
+    env_.api = std::make_shared<APIClient>(std::vector<std::string>{server_->baseURL(), second->baseURL()});
+    link();
+    auto m = model();
+    m->loadSupportMessages();
+    ASSERT_TRUE(waitWithEvents([&] { return m->supportMessages().size() == 3; }));
+    std::string late = R"({"messages":[{"id":9000000000,"direction":"support","created_at":"x"}]})";
+    server_->setOverride("/api/support/messages", {.body = late, .delay = std::chrono::seconds(20)});
+    server_->setOverride("/api/devices", {.body = R"({"devices":[]})", .delay = std::chrono::seconds(20)});
+    m->loadSupportMessages();
+    m->loadDevices();
+    ASSERT_TRUE(waitWithEvents([&] { return requestsTo("/api/devices").size() == 1; }));
+    m->unlink();
+    server_->stop(); // the held answers go out now
+    EXPECT_FALSE(
+        waitWithEvents([&] { return !m->supportMessages().empty(); }, std::chrono::milliseconds(300)));
+
+    m->link("246810");
+    ASSERT_TRUE(idle(*m));
+    ASSERT_TRUE(m->linked());
+    m->loadSupportMessages();
+    auto own = APIClient({second->baseURL()}).supportMessages(second->token(), 0, 50).messages;
+    ASSERT_TRUE(waitWithEvents([&] { return !m->supportMessages().empty(); }));
+    std::vector<std::int64_t> shown, expected;
+    for (const auto& item : m->supportMessages()) shown.push_back(item.id);
+    for (const auto& item : own) expected.push_back(item.id);
+    EXPECT_EQ(shown, expected);
+}
+
+TEST_F(AppModelAccountTest, TheConversationGrowsByWhatIsNewOnlyWhenLoadsOverlap) {
+    link();
+    auto m = model();
+    m->loadSupportMessages();
+    ASSERT_TRUE(waitWithEvents([&] { return m->supportMessages().size() == 3; }));
+    std::int64_t last = m->supportMessages().back().id;
+    std::int64_t added = server_->addSupportFile("отчёт.pdf", "pdf");
+    server_->clearRequests();
+    m->loadSupportMessages();
+    m->loadSupportMessages();
+    ASSERT_TRUE(waitWithEvents([&] { return requestsTo("/api/support/messages").size() == 2; }));
+    for (const auto& r : requestsTo("/api/support/messages"))
+        EXPECT_EQ(r.parameter("after_id").value_or("") + " " + r.parameter("limit").value_or(""),
+                  std::to_string(last) + " 50");
+    m->sendSupportMessage("  Спасибо! \n");
+    ASSERT_TRUE(idle(*m));
+    auto conversation = requestsTo("/api/support/messages");
+    auto posted = std::ranges::find(conversation, "POST", &test::RecordedRequest::method);
+    EXPECT_EQ(json::parse(posted->body)["text"], "Спасибо!");
+    ASSERT_TRUE(waitWithEvents([&] { return m->supportMessages().size() >= 5; }));
+    EXPECT_FALSE(
+        waitWithEvents([&] { return m->supportMessages().size() > 5; }, std::chrono::milliseconds(300)));
+    EXPECT_EQ(m->supportMessages()[3].id, added);
+    EXPECT_EQ(m->supportMessages()[4].text, "Спасибо!");
+}
+
+TEST_F(AppModelAccountTest, AReportCarriesVersionsStateAndTheLogTailsWhenLoggingIsOn) {
+    std::string big = std::string(30000, 'a') + std::string(20000, 'b');
+    link();
+    for (auto [logging, serviceLog, tail] : {std::tuple{false, big, OptionalText()},
+                                             {true, big, std::string(20000, 'b')},
+                                             {true, "\xff\xfe", {}}}) {
+        SCOPED_TRACE(logging);
+        if (logging) test::writeFile(dir_ / "logs/logging.on", "");
+        test::writeFile(Paths::daemonLogDir() + "/service.log", serviceLog);
+        server_->clearRequests();
+        auto m = model();
+        m->log().write("до отчёта");
+        m->log().flush();
+        m->sendReport("\n  Не подключается  ");
+        ASSERT_TRUE(idle(*m));
+        EXPECT_EQ(m->notice(), "Обращение отправлено. Ответ придёт сюда и в бот.");
+        json report = sent("/api/support/report", true);
+        EXPECT_EQ(report["last_error"], "Не подключается");
+        EXPECT_EQ(report["android_version"], SystemInfo::version());
+        EXPECT_EQ(report["status"], "disconnected");
+        EXPECT_EQ(report.value("app_log", "").find("до отчёта") != std::string::npos, logging);
+        EXPECT_EQ(report.contains("service_log") ? OptionalText(report["service_log"]) : std::nullopt, tail);
+        ASSERT_TRUE(waitWithEvents([&] { return !m->supportMessages().empty(); }))
+            << "the conversation loads";
+    }
+}
+
+// Everything under `root` outside `except`, with the contents of files and links' targets.
+std::map<std::string, std::string> snapshot(const std::string& root, const std::string& except) {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        std::string path = entry.path().string();
+        if (path.starts_with(except + "/")) continue;
+        found[path] = entry.is_symlink()        ? "→ " + fs::read_symlink(entry.path()).string()
+                      : entry.is_regular_file() ? test::readFile(path)
+                                                : "folder";
+    }
+    return found;
+}
+
+std::string times(int count, const std::string& piece) {
+    std::string out;
+    while (count-- > 0) out += piece;
+    return out;
+}
+
+TEST_F(AppModelAccountTest, SavedFilesLandAsNewFilesInsideTheDownloadsFolderWhateverTheirNames) {
+    std::string outside = dir_ / "home";
+    for (auto [name, text] : {std::pair{"/инструкция.txt", "моя"}, {"/x.txt", "1"}, {"/x 2.txt", "2"}})
+        test::writeFile(downloads() + name, text);
+    test::writeFile(outside + "/secret.txt", "секрет");
+    fs::create_symlink(outside + "/missing.txt", downloads() + "/ссылка.txt");
+    fs::create_symlink(outside + "/secret.txt", downloads() + "/secret.txt");
+    std::string cyrillic300 = times(150, "ж"); // 300 bytes; 127 letters are the most in 255
+    const std::pair<OptionalText, std::string> cases[] = {
+        // The name sent, and the one saved: "#" stands for the message id.
+        {".", "file-#"},
+        {"..", "file-#"},
+        {std::nullopt, "file-#"},
+        {"", "file-#"},
+        {"../a/b:c", ".._a_b_c"},
+        {"\x01rep\nort\x7f\u0085.txt", "report.txt"},
+        {cyrillic300, times(127, "ж")},
+        {cyrillic300.substr(0, 296) + ".txt", times(125, "ж") + ".txt"},
+        {"инструкция.txt", "инструкция 2.txt"},
+        {"x.txt", "x 3.txt"},
+        {"ссылка.txt", "ссылка 2.txt"},
+        {"secret.txt", "secret 2.txt"},
+    };
+    link();
+    auto m = model();
+    auto before = snapshot(dir_.path(), downloads());
+    auto files = [&] { return std::distance(fs::directory_iterator(downloads()), {}); };
+    auto count = files();
+    auto save = [&](const OptionalText& name, const std::string& contents) {
+        std::int64_t id = server_->addSupportFile(name, contents);
+        m->loadSupportMessages();
+        EXPECT_TRUE(waitWithEvents(
+            [&] { return !m->supportMessages().empty() && m->supportMessages().back().id == id; }));
+        m->saveSupportFile(m->supportMessages().back());
+        EXPECT_TRUE(idle(*m));
+        return id;
+    };
+    for (const auto& [sentName, saved] : cases) {
+        std::string name = saved;
+        std::int64_t id = save(sentName, "содержимое " + saved);
+        if (size_t mark = name.find('#'); mark != std::string::npos)
+            name.replace(mark, 1, std::to_string(id));
+        SCOPED_TRACE(name);
+        EXPECT_EQ(m->message(), std::nullopt);
+        EXPECT_EQ(m->notice(), "Сохранено: " + name);
+        EXPECT_EQ(desktop_.workspace->opened.back(), "reveal " + downloads() + "/" + name);
+        EXPECT_EQ(test::readFile(downloads() + "/" + name), "содержимое " + saved);
+        EXPECT_EQ(files(), ++count);
+    }
+    EXPECT_EQ(snapshot(dir_.path(), downloads()), before);
+    EXPECT_EQ(test::readFile(downloads() + "/инструкция.txt"), "моя");
+    EXPECT_FALSE(fs::exists(outside + "/missing.txt"));
+
+    // With every copy's name taken the save fails rather than replace one.
+    std::vector<std::string> taken = {downloads() + "/y.txt"};
+    for (int copy = 2; copy <= 99; ++copy)
+        taken.push_back(downloads() + "/y " + std::to_string(copy) + ".txt");
+    for (const std::string& path : taken) test::writeFile(path, "старое");
+    save("y.txt", "новое");
+    EXPECT_TRUE(m->message().has_value());
+    for (const std::string& path : taken) EXPECT_EQ(test::readFile(path), "старое");
+}
+
+TEST_F(AppModelAccountTest, PromoCodesAndRevokedDevicesFollowTheServer) {
+    link();
+    auto m = model();
+    m->applyPromo(" orvex30\n");
+    ASSERT_TRUE(idle(*m));
+    EXPECT_EQ(m->notice(), "Промокод активирован: +30 дней");
+    EXPECT_EQ(sent("/api/promo/apply", true)["code"], "ORVEX30");
+    ASSERT_TRUE(waitWithEvents([&] {
+        return requestsTo("/api/events").size() == 1 && requestsTo("/api/servers").size() == 1;
+    })) << "history and the servers reload";
+    EXPECT_EQ(requestsTo("/api/events")[0].parameter("limit"), "50");
+
+    m->revokeOtherDevices();
+    ASSERT_TRUE(idle(*m));
+    EXPECT_EQ(m->notice(), "Остальные устройства отключены");
+    ASSERT_TRUE(waitWithEvents([&] { return m->devices().size() == 1 && m->devices()[0].current; }));
+    server_->clearRequests();
+    m->revokeDevice(m->devices()[0]); // this device: signs out
+    ASSERT_TRUE(idle(*m));
+    EXPECT_FALSE(m->linked() || m->subscription());
+    EXPECT_TRUE(m->servers().empty());
+    ASSERT_TRUE(waitWithEvents([&] { return requestsTo("/api/logout").size() == 1; }));
+    EXPECT_TRUE(requestsTo("/api/devices").empty());
+}
+
+TEST_F(AppModelAccountTest, AFailedLoadKeepsItsListAndSaysWhy) {
+    struct Case {
+        const char* path;
+        Act load;
+        std::function<size_t(AppModel&)> count;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {"/api/support/messages", [](AppModel& m) { m.loadSupportMessages(); },
+         [](AppModel& m) { return m.supportMessages().size(); }, "переписка с поддержкой: "},
+        {"/api/devices", [](AppModel& m) { m.loadDevices(); }, [](AppModel& m) { return m.devices().size(); },
+         "устройства: "},
+        {"/api/events", [](AppModel& m) { m.loadEvents(); }, [](AppModel& m) { return m.events().size(); },
+         "события: "},
+    };
+    link();
+    test::writeFile(dir_ / "logs/logging.on", "");
+    auto m = model();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        server_->clearOverrides();
+        c.load(*m);
+        ASSERT_TRUE(waitWithEvents([&] { return c.count(*m) > 0; }));
+        size_t shown = c.count(*m);
+        server_->setOverride(c.path, {.status = 400, .body = R"({"detail":"Сбой учёта"})"});
+        c.load(*m);
+        ASSERT_TRUE(waitWithEvents([&] { return m->message().has_value(); }));
+        EXPECT_EQ(m->message(), "Сбой учёта");
+        EXPECT_EQ(c.count(*m), shown);
+        m->log().flush();
+        EXPECT_NE(test::readFile(m->log().filePath()).find(c.logLine + std::string("Сбой учёта")),
+                  std::string::npos);
+        m->run([] {}); // clears the message for the next case
+        ASSERT_TRUE(idle(*m));
+    }
 }
 
 } // namespace

@@ -2,10 +2,12 @@
 
 #include <QApplication>
 
-#include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #include "APIClient.h"
+#include "Paths.h"
+#include "TokenStore.h"
 
 namespace orvex::test {
 
@@ -39,8 +41,6 @@ bool waitWithEvents(const std::function<bool()>& condition, std::chrono::millise
     return true;
 }
 
-ScratchDesktop::ScratchDesktop() : server_(servers_.start()) {}
-
 AppEnvironment environment(const std::string& folder, std::shared_ptr<ServiceClient> service,
                            const std::string& apiBase, Desktop& desktop) {
     AppEnvironment env;
@@ -62,6 +62,30 @@ AppEnvironment environment(const std::string& folder, std::shared_ptr<ServiceCli
     return env;
 }
 
+ScratchDesktop::ScratchDesktop() {
+    ensureQtApplication();
+    desktop_.journal = [this](const std::string& entry) { service_->note(entry); };
+    env_ = environment(dir_.path(), service_, server_->baseURL(), desktop_);
+    env_.downloadsDir = [this] { return downloads(); };
+    std::filesystem::create_directories(downloads());
+}
+
+void ScratchDesktop::link() { TokenStore::save(server_->token(), *desktop_.keychain); }
+
+void ScratchDesktop::installJob() { writeFile(Paths::daemonPlist(), "job"); }
+
+void ScratchDesktop::freshService() {
+    service_ = std::make_shared<FakeService>();
+    env_.service = service_;
+}
+
+std::vector<RecordedRequest> ScratchDesktop::requestsTo(const std::string& path) {
+    std::vector<RecordedRequest> found;
+    for (const auto& request : server_->requests())
+        if (request.path == path) found.push_back(request);
+    return found;
+}
+
 Clock::TimePoint FakeClock::now() {
     static const TimePoint start = std::chrono::steady_clock::now();
     std::lock_guard guard(lock_);
@@ -73,117 +97,12 @@ void FakeClock::advance(Duration duration) {
     offset_ += duration;
 }
 
-TunnelStatus statusIn(TunnelState state, bool hold) {
+TunnelStatus statusIn(TunnelState state, bool hold, const std::string& server) {
     TunnelStatus status;
     status.state = state;
-    status.killSwitchHold = hold;
-    status.killSwitchEnabled = hold;
+    status.killSwitchHold = status.killSwitchEnabled = hold;
+    status.serverName = server;
     return status;
-}
-
-void FakeService::script(const std::function<void(Script&)>& change) {
-    std::lock_guard guard(lock_);
-    change(script_);
-}
-
-void FakeService::hold(const std::string& method) {
-    std::lock_guard guard(lock_);
-    held_.push_back(method);
-}
-
-void FakeService::release(const std::string& method) {
-    std::lock_guard guard(lock_);
-    std::erase(held_, method);
-    changed_.notify_all();
-}
-
-bool FakeService::waiting(const std::string& method) {
-    std::lock_guard guard(lock_);
-    return std::ranges::find(waiting_, method) != waiting_.end();
-}
-
-std::vector<std::string> FakeService::journal() {
-    std::lock_guard guard(lock_);
-    return journal_;
-}
-
-void FakeService::note(const std::string& entry) {
-    std::lock_guard guard(lock_);
-    journal_.push_back(entry);
-}
-
-void FakeService::enter(const std::string& method, const std::string& entry) {
-    std::unique_lock guard(lock_);
-    if (method != "status" && method != "ping") journal_.push_back(entry);
-    waiting_.push_back(method);
-    changed_.wait(guard, [&] { return std::ranges::find(held_, method) == held_.end(); });
-    waiting_.erase(std::ranges::find(waiting_, method));
-    if (method != "ping" && script_.failStatus) throw DaemonError::noAnswer();
-}
-
-bool FakeService::isRunning() {
-    enter("ping", "ping");
-    std::lock_guard guard(lock_);
-    return script_.running;
-}
-
-TunnelStatus FakeService::status() {
-    enter("status", "status");
-    std::lock_guard guard(lock_);
-    return script_.current;
-}
-
-TunnelStatus FakeService::connect(const std::string& vlessRaw, const std::string& serverName) {
-    enter("connect", "connect " + serverName);
-    std::lock_guard guard(lock_);
-    (void)vlessRaw;
-    script_.current = statusIn(script_.connectResult);
-    script_.current.serverName = serverName;
-    return script_.current;
-}
-
-TunnelStatus FakeService::disconnect() {
-    enter("disconnect", "disconnect");
-    std::lock_guard guard(lock_);
-    script_.current = statusIn(TunnelState::disconnected);
-    return script_.current;
-}
-
-void FakeService::setLogging(bool enabled) {
-    enter("setLogging", enabled ? "logging on" : "logging off");
-    std::lock_guard guard(lock_);
-    if (script_.failLogging) throw DaemonError::noAnswer();
-}
-
-TunnelStatus FakeService::setKillSwitch(bool enabled) {
-    enter("setKillSwitch", enabled ? "kill switch on" : "kill switch off");
-    std::lock_guard guard(lock_);
-    script_.current.killSwitchEnabled = enabled;
-    return script_.current;
-}
-
-DaemonClient::AdBlockResult FakeService::setAdBlock(bool enabled) {
-    enter("setAdBlock", enabled ? "ad block on" : "ad block off");
-    std::lock_guard guard(lock_);
-    script_.current.adBlockEnabled = enabled;
-    return {script_.current, script_.needReconnect};
-}
-
-TunnelStatus FakeService::checkInternet() {
-    enter("checkInternet", "check internet");
-    std::lock_guard guard(lock_);
-    script_.current.exitIP = "198.51.100.7";
-    return script_.current;
-}
-
-void FakeService::installUpdate(const std::string& version) {
-    enter("installUpdate", "install update " + version);
-    std::function<void()> behaviour;
-    {
-        std::lock_guard guard(lock_);
-        behaviour = script_.installUpdate;
-    }
-    if (behaviour) behaviour();
 }
 
 } // namespace orvex::test

@@ -1,3 +1,5 @@
+// What reaches the user as a notification, and what is remembered across restarts so that
+// each comes once: a scratch support folder, a recording centre and the application log.
 #include "Notifier.h"
 
 #include "APITypes.h"
@@ -28,9 +30,36 @@ struct NotifierTest : testing::Test {
 
 } // namespace
 
+TEST(Notices, ExpiryRemindsOncePerThresholdAndStartsOverForANewEnd) {
+    using Notices::ExpiryState;
+    const std::tuple<std::int64_t, std::string, std::optional<int>, ExpiryState> steps[] = {
+        // days left, the subscription's end, the threshold reminded of, the state after
+        {5, "A", std::nullopt, {"A", std::nullopt}},
+        {3, "A", 3, {"A", 3}},
+        {2, "A", std::nullopt, {"A", 3}},
+        {1, "A", 1, {"A", 1}},
+        {0, "A", 0, {"A", 0}},
+        {0, "A", std::nullopt, {"A", 0}},
+        // Nothing to decide: the state is kept as it is, not reset for the new end.
+        {-1, "B", std::nullopt, {"A", 0}},
+        {3, "", std::nullopt, {"A", 0}},
+        {3, "B", 3, {"B", 3}},
+        // A reminder missed while away is not caught up.
+        {1, "C", 1, {"C", 1}},
+    };
+    ExpiryState state;
+    for (const auto& [daysLeft, expiresAt, fired, after] : steps) {
+        auto decision = Notices::expiry(daysLeft, expiresAt, state);
+        SCOPED_TRACE(std::to_string(daysLeft) + " " + expiresAt);
+        EXPECT_EQ(decision.fire, fired.has_value());
+        EXPECT_EQ(decision.threshold, fired.value_or(0));
+        EXPECT_EQ(decision.next, after);
+        state = decision.next;
+    }
+}
+
 TEST_F(NotifierTest, QueueStartsAtTheServersPositionThenShowsTheNewestThree) {
     Notifier notifier(centre, log, state);
-
     EXPECT_EQ(notifier.queueSince(), -1);
     notifier.consumeQueue(items(101, 110), 110); // a fresh installation: old ones stay unseen
     EXPECT_TRUE(centre.posted.empty());
@@ -57,6 +86,7 @@ TEST_F(NotifierTest, RemindersAndUpdatesAreShownOnceAcrossRestarts) {
     restarted.noteExpiry(1, "2030-01-02");
     restarted.noteExpiry(0, "2030-01-02");
     restarted.noteExpiry(2, "2030-02-02");
+    restarted.noteUpdate("2.0.0"); // another version's text, however alike
     EXPECT_EQ(
         centre.posted,
         (std::vector<Notice>{
@@ -65,24 +95,27 @@ TEST_F(NotifierTest, RemindersAndUpdatesAreShownOnceAcrossRestarts) {
             {"Подписка ORVEX заканчивается сегодня",
              "Продлите её в Telegram-боте, иначе VPN перестанет подключаться."},
             {"Подписка ORVEX скоро закончится", "Осталось несколько дней. Продлить можно в Telegram-боте."},
+            {"Вышло обновление ORVEX", "Доступна версия 2.0.0. Откройте приложение, чтобы установить."},
         }));
 }
 
 TEST_F(NotifierTest, TunnelAlertsComeOnceWhenProtectionIsLost) {
     Notifier notifier(centre, log, state);
-    const std::vector<std::pair<bool, bool>> polls = {
-        {true, false},  {true, false}, {true, false},
-        {true, true},   {true, true},  {true, false}, // the hold ends but the error goes on: nothing new
-        {false, false}, {true, false}};
+    const std::pair<bool, bool> polls[] = {// error, kill-switch hold
+                                           {true, false},
+                                           {true, false},
+                                           {true, false},
+                                           {true, true},
+                                           {true, true},
+                                           // the hold ends but the error goes on: nothing new
+                                           {true, false},
+                                           {false, false},
+                                           {true, false}};
     for (auto [error, hold] : polls) notifier.noteTunnel(error, hold);
     Notice unprotected{"Вы не защищены", "Не удалось восстановить подключение к VPN. Трафик идёт напрямую."};
-    EXPECT_EQ(centre.posted,
-              (std::vector<Notice>{
-                  unprotected,
-                  {"Трафик заблокирован",
-                   "Соединение с VPN потеряно. Интернет отключён, чтобы трафик не ушёл в обход."},
-                  unprotected,
-              }));
+    Notice blocked{"Трафик заблокирован",
+                   "Соединение с VPN потеряно. Интернет отключён, чтобы трафик не ушёл в обход."};
+    EXPECT_EQ(centre.posted, (std::vector<Notice>{unprotected, blocked, unprotected}));
 }
 
 TEST_F(NotifierTest, IgnoresABrokenStateFileAndLogsWhatFails) {

@@ -1,15 +1,13 @@
+// The application's side of the widget exchange against a scratch shared folder and a clock the
+// test moves: the status file it writes and the command files it takes.
 #include "WidgetStatus.h"
 
 #include "ModelFakes.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <filesystem>
-#include <functional>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace orvex;
 using namespace std::chrono_literals;
@@ -27,13 +25,13 @@ bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path
 struct Bridge {
     test::TempDir dir;
     std::chrono::system_clock::time_point now = newYear2026;
-    int reloads = 0;
-    int toggles = 0;
+    int reloads = 0, toggles = 0;
     WidgetStatus status{dir / "shared", 0777, [this] { ++reloads; }, [this] { return now; }};
     std::function<void()> toggle = [this] { ++toggles; };
 
     std::string statusPath() const { return dir / "shared/widget-status.json"; }
     std::string commandPath() const { return dir / "shared/widget-command.json"; }
+    // Seconds from 2001 to now: the file's "updated".
     double updated() const { return std::chrono::duration<double>(now - newYear2026).count() + 788918400; }
     json file() const { return json::parse(test::readFile(statusPath())); }
     // A toggle command as the widget writes it, made `age` before now.
@@ -46,26 +44,18 @@ struct Bridge {
 
 } // namespace
 
-TEST(WidgetStatusTest, TheFileIsTheWidgetsRecordDatedFrom2001) {
+TEST(WidgetStatusTest, TheFileIsTheWidgetsRecordAndIsWrittenOnlyOnRealChanges) {
     Bridge bridge;
     bridge.status.publish(TunnelState::connected, "Нидерланды", false);
     EXPECT_EQ(
         test::readFile(bridge.statusPath()),
         R"({"state":"connected","server":"Нидерланды","blocked":false,"updated":788918400,"alive":true})");
-
-    WidgetStatus::Snapshot marked{"error", "", true, 0.25, "disconnect", false};
     EXPECT_EQ(
-        marked.encode(),
+        (WidgetStatus::Snapshot{"error", "", true, 0.25, "disconnect", false}.encode()),
         R"({"state":"error","server":"","blocked":true,"updated":0.25,"pending":"disconnect","alive":false})");
-}
 
-TEST(WidgetStatusTest, PublishWritesOnlyRealChanges) {
-    struct Step {
-        TunnelState state;
-        std::string server;
-        bool blocked;
-        bool writes;
-    } steps[] = {
+    const std::tuple<TunnelState, std::string, bool, bool> steps[] = {
+        // state, server, update required, whether it writes
         {TunnelState::connected, "NL", false, true},
         {TunnelState::connected, "NL", false, false}, // the once-a-second status poll
         {TunnelState::connected, "DE", false, true},  // the server alone changed
@@ -73,34 +63,24 @@ TEST(WidgetStatusTest, PublishWritesOnlyRealChanges) {
         {TunnelState::connected, "DE", true, false},
         {TunnelState::disconnected, "DE", true, true},
     };
-    Bridge bridge;
     double lastWrite = 0;
-    int writes = 0;
-    for (const auto& step : steps) {
+    int writes = 1;
+    for (const auto& [state, server, blocked, writesNow] : steps) {
         bridge.now += 1s;
-        bridge.status.publish(step.state, step.server, step.blocked);
-        if (step.writes) {
-            ++writes;
-            lastWrite = bridge.updated();
-        }
-        json file = bridge.file();
+        bridge.status.publish(state, server, blocked);
+        if (writesNow) ++writes, lastWrite = bridge.updated();
         EXPECT_EQ(bridge.reloads, writes);
-        EXPECT_EQ(file["updated"], lastWrite);
-        EXPECT_EQ(file["server"], step.server);
-        EXPECT_EQ(file["blocked"], step.blocked);
+        EXPECT_EQ(bridge.file()["updated"], lastWrite);
+        EXPECT_EQ(bridge.file()["server"], server);
+        EXPECT_EQ(bridge.file()["blocked"], blocked);
     }
 }
 
 TEST(WidgetStatusTest, CommandFilesAreTakenOnlyWhenTheyAreFreshToggles) {
     enum Kind { file, fifo, folder, link };
     Bridge clock; // only for the commands' times
-    struct Case {
-        std::string name;
-        std::string contents;
-        Kind kind;
-        int toggles;
-        bool remains;
-    } cases[] = {
+    const std::tuple<std::string, std::string, Kind, int, bool> cases[] = {
+        // what, contents, kind of file, toggles, whether it remains
         {"fresh toggle", clock.command("a", 29s), file, 1, false},
         {"31 s old", clock.command("a", 31s), file, 0, false},
         {"no time", R"({"action":"toggle","id":"a"})", file, 0, false},
@@ -114,26 +94,21 @@ TEST(WidgetStatusTest, CommandFilesAreTakenOnlyWhenTheyAreFreshToggles) {
         {"folder", "", folder, 0, true},
         {"symbolic link", clock.command("a"), link, 0, true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [what, contents, kind, toggles, remains] : cases) {
+        SCOPED_TRACE(what);
         Bridge bridge;
         bridge.status.targets();
-        if (c.kind == file) bridge.leave(c.contents);
-        if (c.kind == fifo) {
-            ASSERT_EQ(::mkfifo(bridge.commandPath().c_str(), 0666), 0);
-        }
-        if (c.kind == folder) fs::create_directories(bridge.commandPath());
-        if (c.kind == link) {
-            test::writeFile(bridge.dir / "elsewhere.json", c.contents);
-            fs::create_symlink(bridge.dir / "elsewhere.json", bridge.commandPath());
-        }
+        if (kind == file) bridge.leave(contents);
+        ASSERT_EQ(kind == fifo ? ::mkfifo(bridge.commandPath().c_str(), 0666) : 0, 0);
+        if (kind == folder) fs::create_directories(bridge.commandPath());
+        if (kind == link) test::writeFile(bridge.dir / "elsewhere.json", contents);
+        if (kind == link) fs::create_symlink(bridge.dir / "elsewhere.json", bridge.commandPath());
         bridge.status.consumeCommand(bridge.toggle);
-        EXPECT_EQ(bridge.toggles, c.toggles);
-        EXPECT_EQ(exists(bridge.commandPath()), c.remains);
+        EXPECT_EQ(bridge.toggles, toggles);
+        EXPECT_EQ(exists(bridge.commandPath()), remains);
     }
-}
 
-TEST(WidgetStatusTest, EachCommandIdTogglesOnce) {
+    // Each command id toggles once.
     Bridge bridge;
     for (const char* id : {"one", "one", "two"}) {
         bridge.leave(bridge.command(id));
@@ -143,45 +118,38 @@ TEST(WidgetStatusTest, EachCommandIdTogglesOnce) {
     EXPECT_EQ(bridge.toggles, 2);
 }
 
-TEST(WidgetStatusTest, AWidgetToggleMarksTheFileAndTheNextPublishClearsTheMark) {
+TEST(WidgetStatusTest, APendingMarkLastsUntilTheNextPublishItsToggleOrTwentySeconds) {
     Bridge bridge;
     bridge.status.publish(TunnelState::connected, "NL", false);
     bridge.leave(bridge.command("a"));
     bridge.status.consumeCommand([&] { bridge.status.notePending(true); });
     EXPECT_EQ(bridge.file()["pending"], "disconnect");
-
     bridge.status.publish(TunnelState::connected, "NL", false); // the toggle changed nothing yet
     EXPECT_FALSE(bridge.file().contains("pending"));
-
     bridge.status.notePending(false);
     bridge.status.noteAppGone();
-    json gone = bridge.file();
-    EXPECT_EQ(gone["state"], "connected");
-    EXPECT_EQ(gone["server"], "NL");
-    EXPECT_EQ(gone["alive"], false);
-    EXPECT_FALSE(gone.contains("pending"));
-}
+    EXPECT_EQ(bridge.file(), (json{{"state", "connected"},
+                                   {"server", "NL"},
+                                   {"blocked", false},
+                                   {"updated", bridge.updated()},
+                                   {"alive", false}}));
 
-TEST(WidgetStatusTest, APendingMarkNeverOutlivesItsToggle) {
-    struct Case {
-        std::vector<std::chrono::seconds> heartbeatsAfter; // each after the one before
-        bool toggleEnds;
-        bool pending;
-    } cases[] = {{{19s}, false, true}, {{15s, 5s}, false, false}, {{}, true, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
+    // Heartbeats after it (each after the one before), whether its toggle ends, and whether
+    // the mark is still there.
+    const std::tuple<std::vector<std::chrono::seconds>, bool, bool> cases[] = {
+        {{19s}, false, true}, {{15s, 5s}, false, false}, {{}, true, false}};
+    for (const auto& [heartbeats, toggleEnds, pending] : cases) {
         Bridge bridge;
         bridge.status.publish(TunnelState::disconnected, "NL", false);
         bridge.status.notePending(false);
-        for (auto step : c.heartbeatsAfter) {
+        for (auto step : heartbeats) {
             bridge.now += step;
             bridge.status.heartbeat();
         }
-        if (c.toggleEnds) bridge.status.clearPending();
-        json file = bridge.file();
-        EXPECT_EQ(file.contains("pending"), c.pending);
-        EXPECT_EQ(file["updated"], bridge.updated());
-        EXPECT_EQ(file["alive"], true);
+        if (toggleEnds) bridge.status.clearPending();
+        EXPECT_EQ(bridge.file().contains("pending"), pending) << heartbeats.size();
+        EXPECT_EQ(bridge.file()["updated"], bridge.updated());
+        EXPECT_EQ(bridge.file()["alive"], true);
     }
 }
 
@@ -197,7 +165,7 @@ TEST(WidgetStatusTest, TheSharedFolderGetsItsModeWhenWeMakeIt) {
 }
 
 TEST(WidgetStatusTest, TheTimerTakesCommandsBeforeAnythingIsPublished) {
-    test::ensureQtApplication();
+    test::ensureWidgetApplication(); // the program's other tests need widgets
     Bridge bridge;
     bridge.now = std::chrono::system_clock::now();
     bridge.status.notePending(true); // each of these needs a published status first

@@ -3,6 +3,7 @@
 // a picture of each state in the build folder for a person to look at.
 #include "WidgetView.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLayout>
@@ -12,13 +13,19 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "WidgetTesting.h"
+#include "TestSupport.h"
 
 namespace orvex::widget {
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+
+// Polls `condition` with the event loop running in between, until it holds or `limit` passes.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
+    return test::waitUntil(
+        [&] { return QCoreApplication::processEvents(QEventLoop::AllEvents, 5), condition(); }, limit);
+}
 
 // A status file as the application writes it, `age` seconds old at `now`.
 std::string statusFile(const std::string& state, const std::string& server, TimePoint now, double age,
@@ -31,7 +38,6 @@ std::string statusFile(const std::string& state, const std::string& server, Time
 class WidgetViewTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (QCoreApplication::instance() != nullptr) return;
         static int argc = 1;
         static char name[] = "widget-tests";
         static char* argv[] = {name, nullptr};
@@ -73,8 +79,7 @@ TEST_F(WidgetViewTest, FollowsTheFileAndLeadsEachPressToItsLink) {
     EXPECT_EQ(opened, std::vector<std::string>{"orvexvpn://toggle"}) << "a press on the body";
 
     writeStatus(statusFile("connected", "Нидерланды", now, 10, true));
-    ASSERT_TRUE(test::eventually([&] { return update->isVisible(); }))
-        << "the folder's watch saw the new file";
+    ASSERT_TRUE(eventually([&] { return update->isVisible(); })) << "the folder's watch saw the new file";
     EXPECT_FALSE(toggle->isVisible());
     QTest::mouseClick(update, Qt::LeftButton);
     QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(6, 6));
@@ -82,7 +87,7 @@ TEST_F(WidgetViewTest, FollowsTheFileAndLeadsEachPressToItsLink) {
               (std::vector<std::string>{"orvexvpn://toggle", "orvexvpn://update", "orvexvpn://update"}));
 
     writeStatus(statusFile("connected", "Нидерланды", now, 0, false, "disconnect"));
-    ASSERT_TRUE(test::eventually([&] { return toggle->isVisible() && !toggle->isEnabled(); }));
+    ASSERT_TRUE(eventually([&] { return toggle->isVisible() && !toggle->isEnabled(); }));
     now += 20s;
     view->reload();
     EXPECT_TRUE(toggle->isEnabled()) << "the pending mark expires with the file's age alone";
@@ -92,7 +97,7 @@ TEST_F(WidgetViewTest, FollowsTheFileAndLeadsEachPressToItsLink) {
     const std::string command = folder + "/widget-command.json";
     QTest::mouseClick(toggle, Qt::LeftButton);
     EXPECT_TRUE(fs::exists(command));
-    ASSERT_TRUE(test::eventually([&] { return !opened.empty() || toggle->isEnabled(); }, 10s));
+    ASSERT_TRUE(eventually([&] { return !opened.empty() || toggle->isEnabled(); }, 10s));
     EXPECT_FALSE(opened.empty()) << "the button stays off while its press waits for the application";
     EXPECT_EQ(opened, std::vector<std::string>{"orvexvpn://toggle"});
     EXPECT_FALSE(fs::exists(command));
@@ -122,34 +127,29 @@ TEST_F(WidgetViewTest, KeepsItsSizeAndPlaceAndMovesByDragging) {
     EXPECT_EQ(open()->family(), WidgetView::Family::small) << "and is remembered";
 }
 
+// Not a check: each state in both sizes, at twice the pixels so that a reviewer sees the text as
+// a sharp screen shows it.
 TEST_F(WidgetViewTest, LeavesAPictureOfEachState) {
-    struct Shot {
-        const char* name;
-        std::string status;
-    };
-    const Shot shots[] = {
+    const std::pair<const char*, std::string> shots[] = {
         {"connected", statusFile("connected", "Нидерланды", now, 5)},
         {"connecting", statusFile("connecting", "Германия", now, 5)},
         {"error", statusFile("error", "", now, 5)},
         {"disconnecting", statusFile("connected", "Нидерланды", now, 5, false, "disconnect")},
         {"update-required", statusFile("connected", "Нидерланды", now, 5, true)},
-        {"no-data", ""},
-    };
+        {"no-data", ""}};
     fs::create_directories(ORVEX_WIDGET_SHOTS);
-    for (WidgetView::Family family : {WidgetView::Family::small, WidgetView::Family::medium}) {
+    for (auto [family, size] :
+         {std::pair{WidgetView::Family::small, "-small"}, {WidgetView::Family::medium, "-medium"}}) {
         auto view = open(family);
-        for (const Shot& shot : shots) {
-            writeStatus(shot.status);
+        for (const auto& [name, status] : shots) {
+            writeStatus(status);
             view->reload();
             view->layout()->activate();
-            // Twice the pixels, so that a reviewer sees the text as a sharp screen shows it.
             QImage image(view->size() * 2, QImage::Format_ARGB32_Premultiplied);
             image.setDevicePixelRatio(2);
             image.fill(Qt::transparent);
             view->render(&image);
-            std::string path = std::string(ORVEX_WIDGET_SHOTS) + "/" + shot.name +
-                               (family == WidgetView::Family::small ? "-small" : "-medium") + ".png";
-            ASSERT_TRUE(image.save(QString::fromStdString(path))) << path;
+            EXPECT_TRUE(image.save(QString(ORVEX_WIDGET_SHOTS "/") + name + size + ".png")) << name;
         }
     }
 }

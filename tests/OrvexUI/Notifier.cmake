@@ -1,5 +1,0 @@
-set(notifier_tests ${CMAKE_CURRENT_LIST_DIR}/NoticesTest.cpp ${CMAKE_CURRENT_LIST_DIR}/NotifierTest.cpp)
-if(NOT APPLE)
-  list(APPEND notifier_tests ${CMAKE_CURRENT_LIST_DIR}/NotificationCentreTest_linux.cpp)
-endif()
-orvex_test(ui_notifier LABEL unit LIBS OrvexUI SOURCES ${notifier_tests})

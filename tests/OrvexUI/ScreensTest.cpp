@@ -1,0 +1,575 @@
+// Every screen of the application offscreen, driven as a user would against the real model with
+// a scripted service and the account-server fixture: the sign-in forms, the home panel, the
+// sidebar, the update dialog and each panel; and all of them rendered for a person to look at.
+#include "RootView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QTest>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "ConnectButton.h"
+#include "CooldownNotice.h"
+#include "DevicesPanel.h"
+#include "DiagnosticsPanel.h"
+#include "HistoryPanel.h"
+#include "LinkEmailCard.h"
+#include "LinkTelegramCard.h"
+#include "LinkView.h"
+#include "MainView.h"
+#include "ModelFakes.h"
+#include "PromoPanel.h"
+#include "ScreenTexts.h"
+#include "ServerPanel.h"
+#include "SettingsPanel.h"
+#include "SupportPanel.h"
+#include "Texts.h"
+#include "Theme.h"
+#include "UpdateDialog.h"
+#include "UpdateMirrors.h"
+
+// Readable failures: QString printed as text, not as its bytes.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace orvex {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using test::statusIn;
+using test::waitWithEvents;
+using Make = std::function<QWidget*(AppModel&)>;
+
+template <typename P> Make make() {
+    return [](AppModel& model) { return new P(model); };
+}
+
+class Screens : public ::testing::Test, protected test::ScratchDesktop {
+protected:
+    static void SetUpTestSuite() { test::ensureWidgetApplication(Theme::styleSheet()); }
+
+    // A fresh model, signed in with the account loaded when `linked`, and the widget `make`
+    // builds on it, shown at `size`.
+    void open(const Make& make, bool linked = true, QSize size = QSize(672, 900)) {
+        panel_.reset();
+        if (linked) link();
+        model_ = model();
+        panel_.reset(make(*model_));
+        panel_->resize(size);
+        panel_->show();
+        if (linked && !qobject_cast<RootView*>(panel_.get())) model_->reload(); // a window reloads itself
+        ASSERT_TRUE(waitWithEvents(
+            [&] { return !linked || (model_->subscription() && !model_->servers().empty()); }));
+    }
+    // The whole window, with the service installed.
+    void openRoot(bool linked) {
+        installJob();
+        open(make<RootView>(), linked, QSize(960, 620));
+    }
+    RootView* view() { return static_cast<RootView*>(panel_.get()); }
+
+    void answer(const std::string& path, const json& body) {
+        server_->setOverride(path, {.body = body.dump()});
+    }
+    // Reloads the account and waits until the whole answer has landed (the cooldown comes last).
+    void reloadAndWait() {
+        bool landed = false;
+        auto connection =
+            QObject::connect(model_.get(), &AppModel::changeCooldownChanged, [&] { landed = true; });
+        model_->reload();
+        EXPECT_TRUE(waitWithEvents([&] { return landed; })) << model_->message().value_or("");
+        QObject::disconnect(connection);
+    }
+
+    template <typename T> T* find(const QString& name) {
+        T* widget = panel_->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name.toStdString();
+        return widget;
+    }
+    // As a user would: once the window has laid itself out.
+    void click(const QString& name) {
+        QCoreApplication::processEvents();
+        QTest::mouseClick(find<QAbstractButton>(name), Qt::LeftButton);
+    }
+    // Key by key into an emptied field, as a keyboard would type it; QTest's own typing knows
+    // only ASCII.
+    void type(const QString& name, const QString& text) {
+        if (auto* line = qobject_cast<QLineEdit*>(find<QWidget>(name))) line->clear();
+        for (QChar letter : text)
+            for (QEvent::Type kind : {QEvent::KeyPress, QEvent::KeyRelease}) {
+                QKeyEvent event(kind, 0, Qt::NoModifier, QString(letter));
+                QApplication::sendEvent(find<QWidget>(name), &event);
+            }
+    }
+    void pressReturn(const QString& name) { QTest::keyClick(find<QWidget>(name), Qt::Key_Return); }
+
+    // The one POST to `path` once it has arrived and the action it belongs to has ended.
+    std::optional<test::RecordedRequest> sent(const std::string& path) {
+        std::optional<test::RecordedRequest> found;
+        waitWithEvents([&] {
+            for (const auto& request : requestsTo(path))
+                if (request.method == "POST") found = request;
+            return found && !model_->busy();
+        });
+        return found;
+    }
+    std::vector<std::string> paths() {
+        std::vector<std::string> result;
+        for (const auto& request : server_->requests()) result.push_back(request.method + " " + request.path);
+        return result;
+    }
+    bool journalHas(const std::string& entry) {
+        return waitWithEvents([&] { return std::ranges::count(service_->journal(), entry) > 0; });
+    }
+    // The texts of the labels inside `widget`, sorted.
+    static QStringList texts(QWidget* widget) {
+        QStringList found;
+        for (QLabel* label : widget->findChildren<QLabel*>())
+            if (!label->text().isEmpty()) found << label->text();
+        found.sort();
+        return found;
+    }
+    static QStringList sorted(QStringList list) {
+        list.sort();
+        return list;
+    }
+
+    std::unique_ptr<AppModel> model_;
+    std::unique_ptr<QWidget> panel_;
+};
+
+json serversWith(std::int64_t retryAfter, std::int64_t cooldown, std::vector<std::string> names) {
+    json list = json::array();
+    for (size_t i = 0; i < names.size(); ++i)
+        list.push_back({{"id", i + 1},
+                        {"name", names[i]},
+                        {"host", "s" + std::to_string(i + 1) + ".test"},
+                        {"port", 443}});
+    return {{"servers", list}, {"change_retry_after", retryAfter}, {"change_cooldown", cooldown}};
+}
+
+json subscriptionWith(const json& fields = json::object()) {
+    json subscription = {{"is_active", true},          {"days_left", 12},
+                         {"traffic_used_gb", 3.5},     {"tariff_name", "Месяц"},
+                         {"can_request_trial", false}, {"is_telegram_linked", true},
+                         {"is_email_linked", false},   {"is_email_verified", false}};
+    subscription.update(fields);
+    return subscription;
+}
+
+TEST(ScreenTexts, DaysReadAsNaturalRussian) {
+    const std::pair<int, const char*> cases[] = {{0, "0 дней"},     {1, "1 день"},    {2, "2 дня"},
+                                                 {4, "4 дня"},      {5, "5 дней"},    {11, "11 дней"},
+                                                 {14, "14 дней"},   {21, "21 день"},  {22, "22 дня"},
+                                                 {111, "111 дней"}, {101, "101 день"}};
+    for (const auto& [count, text] : cases) EXPECT_EQ(ScreenTexts::days(count), text) << count;
+    EXPECT_EQ(ScreenTexts::traffic(3, std::nullopt), "3.0 ГБ");
+}
+
+TEST_F(Screens, EachSignInModeCallsItsOperationWithTheTypedText) {
+    openRoot(false);
+    auto* link = view()->linkView();
+    ASSERT_TRUE(link->isVisible());
+    EXPECT_EQ(link->mode(), LinkView::Mode::code);
+
+    click("toEmailButton");
+    type("emailField", " Demo@Orvex.TEST ");
+    type("passwordField", "wrong");
+    click("registerButton");
+    ASSERT_TRUE(waitWithEvents([&] { return server_->requestCount() == 1 && !model_->busy(); }));
+    click("toResetButton");
+    EXPECT_EQ(find<QLineEdit>("resetEmailField")->text(), " Demo@Orvex.TEST ") << "the address carries over";
+    click("sendResetCodeButton");
+    ASSERT_TRUE(waitWithEvents([&] { return server_->requestCount() == 2 && !model_->busy(); }));
+    type("resetCodeField", "RESET-7");
+    type("newPasswordField", "new-password-1");
+    pressReturn("newPasswordField");
+    ASSERT_TRUE(waitWithEvents([&] { return server_->requestCount() == 3 && !model_->busy(); }));
+    EXPECT_EQ(paths(), (std::vector<std::string>{"POST /api/register", "POST /api/password/forgot",
+                                                 "POST /api/password/reset"}));
+    EXPECT_NE(server_->requests()[1].body.find("demo@orvex.test"), std::string::npos);
+
+    click("backToEmailButton");
+    type("passwordField", test::AccountServer::password);
+    type("emailField", test::AccountServer::email);
+    pressReturn("passwordField");
+    ASSERT_TRUE(waitWithEvents([&] { return model_->linked(); }));
+    EXPECT_TRUE(view()->mainView()->isVisible());
+    EXPECT_EQ(view()->mainView()->panel(), MainView::Panel::home);
+
+    // Signing out returns to the code form, where a code from a link lands in the field.
+    click("unlinkButton");
+    ASSERT_TRUE(waitWithEvents([&] { return link->isVisible(); }));
+    model_->handleDeepLinkCode("246810");
+    EXPECT_EQ(find<QLineEdit>("codeField")->text(), "246810");
+    click("codeSignInButton");
+    ASSERT_TRUE(waitWithEvents([&] { return model_->linked(); }));
+    auto auth = requestsTo("/api/auth");
+    ASSERT_EQ(auth.size(), 1u);
+    EXPECT_NE(auth[0].body.find("246810"), std::string::npos);
+}
+
+TEST_F(Screens, TheHomePanelFollowsTheTunnel) {
+    struct Case {
+        TunnelStatus status;
+        const char *line, *caption, *subtitle;
+    };
+    openRoot(true);
+    for (const Case& c :
+         {Case{statusIn(TunnelState::disconnected), "Не подключено", "Подключиться", "Трафик не зашифрован"},
+          Case{statusIn(TunnelState::connecting), "Подключение…", "Подключение…", "Поднимаем туннель"},
+          Case{statusIn(TunnelState::connected), "Защищено", "Отключиться", "Трафик зашифрован"},
+          Case{statusIn(TunnelState::error), "Ошибка подключения", "Подключиться", "Трафик не зашифрован"},
+          Case{statusIn(TunnelState::error, true), "Трафик заблокирован", "Подключиться",
+               "Трафик не зашифрован"}}) {
+        SCOPED_TRACE(c.line);
+        service_->script([&](auto& s) { s.current = c.status; });
+        model_->refreshStatus();
+        ASSERT_TRUE(waitWithEvents([&] { return model_->status() == c.status; }));
+        EXPECT_EQ(find<QLabel>("statusLine")->text(), c.line);
+        EXPECT_EQ(find<ConnectButton>("connectButton")->caption(), c.caption);
+        EXPECT_EQ(find<ConnectButton>("connectButton")->subtitle(), c.subtitle);
+        EXPECT_EQ(find<QWidget>("killSwitchBlock")->isVisible(), c.status.killSwitchHold);
+    }
+    EXPECT_EQ(find<QLabel>("daysLeft")->text(), "23 дня");
+    EXPECT_EQ(find<QLabel>("traffic")->text(), "12.5 из 200 ГБ");
+
+    // "Снять блокировку" disconnects, which lifts the hold; the kill switch itself stays on.
+    click("unblockButton");
+    ASSERT_TRUE(waitWithEvents([&] { return !model_->busy() && !model_->status().killSwitchHold; }));
+    EXPECT_EQ(service_->journal(), std::vector<std::string>{"disconnect"});
+}
+
+TEST_F(Screens, ListsLoadEachTimeTheirPanelIsShown) {
+    openRoot(true);
+    server_->clearRequests();
+    for (const char* row : {"historyRow", "devicesRow", "supportRow", "homeRow", "historyRow"}) click(row);
+    auto loads = [&](const std::string& path) { return std::ranges::count(paths(), "GET " + path); };
+    EXPECT_TRUE(waitWithEvents([&] {
+        return loads("/api/events") == 2 && loads("/api/devices") == 1 && loads("/api/support/messages") == 1;
+    })) << testing::PrintToString(paths());
+    EXPECT_EQ(view()->mainView()->panel(), MainView::Panel::history);
+}
+
+TEST_F(Screens, TheUpdateDialogOffersTheVersionAndStaysClosedOnceDismissed) {
+    test::UpdateMirrors mirrors(dir_.path());
+    mirrors.first().setManifest(
+        test::UpdateMirrors::manifest("9.1.0", "https://x/ORVEX-9.1.0.dmg", "Быстрее."));
+    openRoot(true);
+    ASSERT_TRUE(waitWithEvents([&] { return view()->updateDialog()->isVisible(); }));
+    EXPECT_EQ(view()->updateDialog()->windowTitle(), "Вышло обновление");
+    QTest::mouseClick(view()->updateDialog()->findChild<QPushButton*>("dismissUpdateButton"), Qt::LeftButton);
+    EXPECT_FALSE(view()->updateDialog()->isVisible());
+    EXPECT_EQ(model_->updateDismissed(), "9.1.0");
+    model_->checkUpdateSilently();
+    EXPECT_FALSE(
+        waitWithEvents([&] { return view()->updateDialog()->isVisible(); }, std::chrono::milliseconds(500)));
+}
+
+TEST_F(Screens, PingLabelsShowNothingADashOrMilliseconds) {
+    env_.ping = [](const std::string& host, int) {
+        return host == "s1.test" ? -1 : host == "s2.test" ? 0 : 87;
+    };
+    answer("/api/servers", serversWith(0, 300, {"Нидерланды", "Германия", "Финляндия"}));
+    open(make<ServerPanel>());
+    click("measurePingsButton");
+    ASSERT_TRUE(waitWithEvents([&] { return model_->pings().size() == 3; }));
+    // A server the list gains afterwards has not been measured yet.
+    answer("/api/servers", serversWith(0, 300, {"Нидерланды", "Германия", "Финляндия", "Швеция"}));
+    reloadAndWait();
+    const std::pair<const char*, const char*> cases[] = {
+        {"serverPing1", "—"}, {"serverPing2", "0 мс"}, {"serverPing3", "87 мс"}, {"serverPing4", ""}};
+    for (const auto& [name, text] : cases) EXPECT_EQ(find<QLabel>(name)->text().toStdString(), text) << name;
+}
+
+TEST_F(Screens, TheCooldownNoticeShowsOnlyWhileAChangeMustWait) {
+    open(make<ServerPanel>());
+    // Seconds left, the cooldown, and how much of the bar has passed (nothing: hidden).
+    for (auto [left, total, passed] : {std::tuple{45, 120, 75}, {0, 120, -1}, {300, 120, 0}}) {
+        answer("/api/servers", serversWith(left, total, {"Нидерланды"}));
+        reloadAndWait();
+        auto* notice = find<CooldownNotice>("cooldownNotice");
+        EXPECT_EQ(notice->isVisible(), passed >= 0) << left;
+        if (passed < 0) continue;
+        EXPECT_EQ(notice->waitText().toStdString(), Texts::serverChangeWait(left));
+        auto* bar = notice->findChild<QProgressBar*>();
+        EXPECT_EQ(bar->value(), passed) << left;
+        EXPECT_EQ(bar->maximum(), std::max(left, total)) << left;
+    }
+}
+
+TEST_F(Screens, TheCheckMarkSitsOnTheServerInUseAndNowhereWithoutOne) {
+    answer("/api/servers", serversWith(0, 300, {"Нидерланды", "Германия", "Финляндия"}));
+    open(make<ServerPanel>());
+    for (auto [inUse, marked] : {std::pair{"Германия", 2}, {"", 0}, {"Исландия", 0}}) {
+        answer("/api/subscription", subscriptionWith(*inUse ? json{{"server_name", inUse}} : json::object()));
+        reloadAndWait();
+        for (int id = 1; id <= 3; ++id)
+            EXPECT_EQ(!find<QLabel>(QStringLiteral("serverCheck%1").arg(id))->pixmap().isNull(), marked == id)
+                << inUse << " row " << id;
+    }
+}
+
+TEST_F(Screens, ARowChangesToItsServerAndRowsWaitWhileAnActionRuns) {
+    server_->setOverride("/api/server/change", {.body = R"({"message":"Сервер изменён"})",
+                                                .delay = std::chrono::milliseconds(400)});
+    open(make<ServerPanel>());
+    auto rows = panel_->findChildren<QPushButton*>(QRegularExpression("^serverItem"));
+    ASSERT_EQ(rows.size(), 3);
+    QTest::mouseClick(rows[2], Qt::LeftButton);
+    ASSERT_TRUE(model_->busy());
+    for (QPushButton* row : rows) EXPECT_FALSE(row->isEnabled()) << row->objectName().toStdString();
+    auto request = sent("/api/server/change");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(json::parse(request->body)["server_id"], 3);
+    for (QPushButton* row : rows) EXPECT_TRUE(row->isEnabled()) << row->objectName().toStdString();
+}
+
+TEST_F(Screens, FormsHandTheTypedTextToTheModelByButtonAndByReturn) {
+    test::writeFile(dir_ / "журнал.txt", "строка\n");
+    SupportPanel::chooseFile = [&](QWidget*) { return QString::fromStdString(dir_ / "журнал.txt"); };
+    struct Case {
+        Make panel;
+        QString typed;                   // "field:text", separated by ";"
+        QString submit;                  // a button, or a field to press Return in
+        std::string path, key, expected; // the key "file": the upload's name and bytes
+    };
+    const Make promo = make<PromoPanel>(), telegram = make<LinkTelegramCard>(), email = make<LinkEmailCard>(),
+               support = make<SupportPanel>();
+    const Case cases[] = {
+        {promo, "promoField: orvex30 ", "promoField", "/api/promo/apply", "code", "ORVEX30"},
+        {promo, "promoField:winter", "applyPromoButton", "/api/promo/apply", "code", "WINTER"},
+        {telegram, "telegramCodeField:tg-77", "telegramCodeField", "/api/link/telegram", "code", "TG-77"},
+        {telegram, "telegramCodeField:tg-78", "linkTelegramButton", "/api/link/telegram", "code", "TG-78"},
+        {email, "linkEmailField:Me@Mail.test;linkPasswordField:long-secret", "linkPasswordField",
+         "/api/link/email", "email", "me@mail.test"},
+        {email, "linkEmailField:me@mail.test;linkPasswordField:long-secret", "linkEmailButton",
+         "/api/link/email", "password", "long-secret"},
+        {support, "reportEdit:Не открывается сайт банка", "sendReportButton", "/api/support/report",
+         "last_error", "Не открывается сайт банка"},
+        {support, "replyField:Спасибо, помогло", "replyField", "/api/support/messages", "text",
+         "Спасибо, помогло"},
+        {support, "replyField:Ещё вопрос", "sendReplyButton", "/api/support/messages", "text", "Ещё вопрос"},
+        {support, "", "attachButton", "/api/support/messages/file", "file", "журнал.txt строка\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.submit.toStdString());
+        server_->clearRequests();
+        open(c.panel);
+        for (const QString& field : c.typed.split(';', Qt::SkipEmptyParts))
+            type(field.section(':', 0, 0), field.section(':', 1));
+        if (qobject_cast<QAbstractButton*>(find<QWidget>(c.submit)) != nullptr)
+            click(c.submit);
+        else
+            pressReturn(c.submit);
+        auto request = sent(c.path);
+        ASSERT_TRUE(request);
+        EXPECT_EQ(c.key == "file" ? request->parameter("filename").value_or("") + " " + request->body
+                                  : json::parse(request->body)[c.key].get<std::string>(),
+                  c.expected);
+    }
+}
+
+TEST_F(Screens, TextThatWentThroughIsClearedAndRefusedTextStaysForCorrection) {
+    open(make<PromoPanel>());
+    auto* field = find<QLineEdit>("promoField");
+    type("promoField", "orvex30");
+    pressReturn("promoField");
+    ASSERT_TRUE(sent("/api/promo/apply"));
+    EXPECT_EQ(field->text(), "") << "accepted";
+    type("promoField", "orvex30");
+    pressReturn("promoField");
+    ASSERT_TRUE(waitWithEvents([&] { return model_->message().has_value() && !model_->busy(); }));
+    EXPECT_EQ(*model_->message(), "Промокод уже использован");
+    EXPECT_EQ(field->text(), "orvex30") << "refused";
+}
+
+TEST_F(Screens, SwitchesAndToolButtonsCallTheirOperations) {
+    std::vector<bool> autostart;
+    env_.setAutostart = [&](bool on) {
+        autostart.push_back(on);
+        return std::nullopt;
+    };
+    const std::tuple<Make, QString, std::function<bool()>> cases[] = {
+        {make<SettingsPanel>(), "adBlockToggle", [&] { return journalHas("ad block off"); }},
+        {make<SettingsPanel>(), "killSwitchToggle", [&] { return journalHas("kill switch on"); }},
+        {make<SettingsPanel>(), "autostartToggle", [&] { return autostart == std::vector<bool>{true}; }},
+        {make<DiagnosticsPanel>(), "checkExitIPButton", [&] { return journalHas("check internet"); }},
+        {make<DiagnosticsPanel>(), "loggingToggle", [&] { return journalHas("logging on"); }},
+        {make<DiagnosticsPanel>(), "revealLogButton",
+         [&] { return desktop_.workspace->opened.back() == "reveal " + model_->log().filePath(); }},
+    };
+    for (const auto& [panel, control, called] : cases) {
+        open(panel);
+        click(control);
+        EXPECT_TRUE(waitWithEvents(called)) << control.toStdString();
+    }
+}
+
+TEST_F(Screens, SettingsOfferOnlyTheWaysIntoTheAccountNotLinkedYet) {
+    const std::pair<json, QStringList> cases[] = {
+        {{{"is_telegram_linked", true}, {"is_email_linked", true}, {"is_email_verified", true}},
+         {"telegramLinkedCard", "emailVerifiedCard"}},
+        {{{"is_telegram_linked", true}, {"is_email_linked", true}, {"is_email_verified", false}},
+         {"telegramLinkedCard", "emailUnverifiedCard"}},
+        {{{"is_telegram_linked", false}, {"is_email_linked", false}}, {"linkTelegramCard", "linkEmailCard"}},
+    };
+    open(make<SettingsPanel>());
+    for (const auto& [flags, shown] : cases) {
+        answer("/api/subscription", subscriptionWith(flags));
+        reloadAndWait();
+        for (const char* card : {"telegramLinkedCard", "linkTelegramCard", "emailVerifiedCard",
+                                 "emailUnverifiedCard", "linkEmailCard"})
+            EXPECT_EQ(find<QWidget>(card)->isVisible(), shown.contains(card)) << flags.dump() << " " << card;
+    }
+
+    // The service's card follows whether its job is installed.
+    EXPECT_TRUE(find<QWidget>("serviceAbsentCard")->isVisible());
+    installJob();
+    open(make<SettingsPanel>());
+    EXPECT_TRUE(find<QWidget>("serviceInstalledCard")->isVisible());
+    EXPECT_FALSE(find<QWidget>("serviceAbsentCard")->isVisible());
+}
+
+TEST_F(Screens, DevicesOtherThanThisOneCanBeRevokedOneByOneOrAllAtOnce) {
+    open(make<DevicesPanel>());
+    model_->loadDevices();
+    ASSERT_TRUE(waitWithEvents([&] { return model_->devices().size() == 3; }));
+    DeviceItem current = model_->devices()[0], phone = model_->devices()[1];
+    ASSERT_TRUE(current.current);
+    EXPECT_EQ(panel_->findChildren<QLabel*>("currentDeviceChip").size(), 1);
+    EXPECT_EQ(texts(find<QWidget>(QStringLiteral("deviceRow%1").arg(current.id))),
+              sorted({"MacBook Pro", "это устройство",
+                      QString::fromStdString("macOS · активность " + Texts::stamp("2025-03-04T18:00:00Z"))}));
+    EXPECT_EQ(panel_->findChild<QPushButton*>(QStringLiteral("revokeDevice%1").arg(current.id)), nullptr);
+
+    auto buttons = [&](const char* pattern) {
+        return panel_->findChildren<QWidget*>(QRegularExpression(pattern)).size();
+    };
+    click(QStringLiteral("revokeDevice%1").arg(phone.id));
+    auto revoked = sent("/api/devices/revoke");
+    ASSERT_TRUE(revoked);
+    EXPECT_EQ(json::parse(revoked->body)["device_id"], phone.id);
+    ASSERT_TRUE(waitWithEvents([&] { return buttons("^revokeDevice") == 1; }));
+    click("revokeOthersButton");
+    ASSERT_TRUE(sent("/api/devices/revoke-others"));
+    ASSERT_TRUE(waitWithEvents([&] { return buttons("^deviceRow") == 1; }));
+
+    answer("/api/devices", {{"devices", json::array()}});
+    click("reloadDevicesButton");
+    ASSERT_TRUE(waitWithEvents([&] { return model_->devices().empty(); }));
+    EXPECT_EQ(find<QLabel>("devicesEmpty")->text(), "Список пуст");
+}
+
+TEST_F(Screens, TheConversationShowsWhoWroteWhenAndSavesWhatSupportSent) {
+    open(make<SupportPanel>());
+    EXPECT_EQ(find<QLabel>("messagesEmpty")->text(), "Сообщений пока нет");
+    model_->loadSupportMessages();
+    ASSERT_TRUE(waitWithEvents([&] { return model_->supportMessages().size() == 3; }));
+    QCoreApplication::processEvents(); // the new bubbles' layout
+    SupportMessageList messages = model_->supportMessages();
+    auto bubble = [&](size_t index) {
+        return find<QFrame>(QStringLiteral("message%1").arg(messages[index].id));
+    };
+    QString when = QString::fromStdString(Texts::stamp("2025-03-01T09:12:00Z"));
+    EXPECT_EQ(texts(bubble(1)), sorted({"Вы", when, "Не подключается сервер в Германии."}));
+    EXPECT_TRUE(texts(bubble(2)).contains("Поддержка"));
+    EXPECT_TRUE(texts(bubble(2)).contains("вложение: инструкция.txt"));
+    // The user's words lean right, support's left.
+    EXPECT_GT(bubble(1)->mapTo(panel_.get(), QPoint()).x(), bubble(0)->mapTo(panel_.get(), QPoint()).x());
+
+    // Tab reaches the file's button between the refresh button and the reply field.
+    auto* save = find<QPushButton>(QStringLiteral("saveFile%1").arg(messages[2].id));
+    auto nextStop = [](QWidget* from) {
+        QWidget* next = from->nextInFocusChain();
+        while (!(next->focusPolicy() & Qt::TabFocus) || !next->isVisible()) next = next->nextInFocusChain();
+        return next;
+    };
+    EXPECT_EQ(nextStop(find<QWidget>("reloadMessagesButton")), save);
+    EXPECT_EQ(nextStop(save), find<QWidget>("replyField"));
+
+    QTest::mouseClick(save, Qt::LeftButton);
+    fs::path saved = downloads() + "/инструкция.txt";
+    ASSERT_TRUE(waitWithEvents([&] { return fs::exists(saved) && !model_->busy(); }));
+    EXPECT_EQ(test::readFile(saved), "1. Откройте ORVEX.\n2. Выберите другой сервер.\n");
+}
+
+TEST_F(Screens, EveryControlHasANameAndTakesFocusFromTheKeyboard) {
+    for (const Make& panel :
+         {make<ServerPanel>(), make<SettingsPanel>(), make<DiagnosticsPanel>(), make<HistoryPanel>(),
+          make<PromoPanel>(), make<SupportPanel>(), make<DevicesPanel>()}) {
+        open(panel);
+        model_->loadSupportMessages();
+        model_->loadDevices();
+        waitWithEvents(
+            [&] { return model_->devices().size() == 3 && model_->supportMessages().size() == 3; });
+        QApplication::processEvents();
+        for (QWidget* control : panel_->findChildren<QWidget*>()) {
+            auto* button = qobject_cast<QAbstractButton*>(control);
+            bool isControl =
+                button || qobject_cast<QLineEdit*>(control) || qobject_cast<QPlainTextEdit*>(control);
+            if (!isControl || !control->isVisible()) continue;
+            std::string where =
+                panel_->objectName().toStdString() + " " + control->objectName().toStdString();
+            EXPECT_FALSE(control->objectName().isEmpty()) << where;
+            EXPECT_TRUE(control->focusPolicy() & Qt::TabFocus) << where;
+            EXPECT_FALSE(control->accessibleName().isEmpty() &&
+                         (button == nullptr || button->text().isEmpty()))
+                << where;
+        }
+    }
+}
+
+// Not a check: the sign-in form, the home panel and every other panel with the account's data,
+// at the window's size and (the panels) in full, as PNG files for a person to look at
+// (ORVEX_SHOTS_DIR, else ./screens).
+TEST_F(Screens, RenderForReview) {
+    QString folder = qEnvironmentVariable("ORVEX_SHOTS_DIR", QDir::currentPath() + "/screens");
+    QDir().mkpath(folder);
+    auto shot = [&](const QString& name) {
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(panel_->grab().save(folder + "/" + name + ".png")) << name.toStdString();
+    };
+    openRoot(false);
+    shot("signin-code");
+    answer("/api/servers", serversWith(45, 120, {"Нидерланды", "Германия", "Финляндия"}));
+    service_->script([](auto& s) { s.current = statusIn(TunnelState::connected, false, "Нидерланды"); });
+    model_->login(test::AccountServer::email, test::AccountServer::password);
+    ASSERT_TRUE(waitWithEvents([&] { return model_->subscription().has_value(); }));
+    model_->refreshStatus();
+    model_->measurePings();
+    ASSERT_TRUE(waitWithEvents(
+        [&] { return model_->status().state == TunnelState::connected && model_->pings().size() == 3; }));
+    shot("home-connected");
+    using Panel = MainView::Panel;
+    for (auto [panel, name] : {std::pair{Panel::server, "server"},
+                               {Panel::settings, "settings"},
+                               {Panel::diagnostics, "diagnostics"},
+                               {Panel::history, "history"},
+                               {Panel::promo, "promo"},
+                               {Panel::support, "support"},
+                               {Panel::devices, "devices"}}) {
+        panel_->resize(960, 620);
+        view()->mainView()->select(panel);
+        waitWithEvents([&] { return !model_->busy(); });
+        shot(name);
+        for (QScrollArea* area : panel_->findChildren<QScrollArea*>())
+            if (area->isVisible())
+                panel_->resize(960, 620 + area->widget()->sizeHint().height() - area->viewport()->height());
+        shot(QString(name) + "-full");
+    }
+}
+
+} // namespace
+} // namespace orvex
