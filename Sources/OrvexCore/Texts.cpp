@@ -14,28 +14,6 @@ namespace {
 
 const std::string unknownError = "Неизвестная ошибка.";
 
-// ASCII and Cyrillic letters to lower case, other bytes unchanged: enough for the keyword
-// rules below, whatever the process locale says.
-std::string lowerCase(std::string_view text) {
-    std::string out = Text::asciiLower(text);
-    for (size_t i = 0; i + 1 < out.size(); ++i) {
-        auto lead = static_cast<unsigned char>(out[i]);
-        auto next = static_cast<unsigned char>(out[i + 1]);
-        if (lead != 0xD0) continue;
-        if (next >= 0x90 && next <= 0x9F) { // А..П
-            out[i + 1] = static_cast<char>(next + 0x20);
-        } else if (next >= 0xA0 && next <= 0xAF) { // Р..Я
-            out[i] = static_cast<char>(0xD1);
-            out[i + 1] = static_cast<char>(next - 0x20);
-        } else if (next >= 0x80 && next <= 0x8F) { // Ѐ..Џ, Ё among them
-            out[i] = static_cast<char>(0xD1);
-            out[i + 1] = static_cast<char>(next + 0x10);
-        }
-        ++i;
-    }
-    return out;
-}
-
 std::string apiErrorText(const APIError& error) {
     if (error.status == 401) return "Сессия истекла — привяжите устройство заново.";
     if (error.status == 403) return "Доступ запрещён. Напишите в поддержку, если это ошибка.";
@@ -50,7 +28,8 @@ std::string apiErrorText(const APIError& error) {
 // the transport's words for a missing network or a silent server become one of two lines.
 std::string fromDescription(const std::string& description) {
     if (description.empty()) return unknownError;
-    std::string lower = lowerCase(description);
+    // Lowered without the process locale, which may not know Cyrillic.
+    std::string lower = Unicode::lowerLatinAndCyrillic(description);
     for (const char* word : {"offline", "not connect", "сет", "internet"})
         if (lower.find(word) != std::string::npos)
             return "Нет соединения с интернетом. Проверьте сеть и попробуйте снова.";
