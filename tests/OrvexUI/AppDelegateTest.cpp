@@ -1,5 +1,7 @@
-// The desktop application offscreen: the tray's words per state, the links, the deferred quit,
-// the widget's pending mark and the hand-over from a second start.
+// The desktop shell offscreen: the tray's words per state, the links, the deferred quit and the
+// widget's pending mark; the status file the widget reads and the command files it leaves, in a
+// scratch shared folder with a clock the test moves; and start at login, as a Linux autostart
+// entry in a scratch XDG_CONFIG_HOME and as the macOS agent's launch arguments.
 #include "AppDelegate.h"
 
 #include <QMainWindow>
@@ -7,17 +9,23 @@
 #include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
-#include <thread>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
 
+#include "Autostart.h"
+#include "DesktopEntry.h"
 #include "ElevationError.h"
 #include "ModelFakes.h"
 #include "Paths.h"
-#include "SingleInstance.h"
 #include "UpdateMirrors.h"
+#include "WidgetStatus.h"
 
 namespace orvex {
 namespace {
 
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using json = nlohmann::json;
 using test::statusIn;
 using test::waitWithEvents;
 using Journal = std::vector<std::string>;
@@ -159,18 +167,193 @@ TEST_F(AppDelegateTest, QuittingWhileConnectedWaitsForTheDisconnectAndIsAnswered
     EXPECT_EQ(terminations_, 1) << "disconnected: at once";
 }
 
-TEST_F(AppDelegateTest, ASecondStartHandsItsLinkToTheRunningOne) {
-    QString name = QStringLiteral("orvex-test-%1").arg(QCoreApplication::applicationPid());
-    SingleInstance first(name);
-    std::vector<QString> received;
-    ASSERT_TRUE(first.listen([&](const QString& message) { received.push_back(message); }));
-    bool handed = false;
-    std::thread second([&] { handed = SingleInstance(name).handOver("orvexvpn://toggle"); });
-    ASSERT_TRUE(waitWithEvents([&] { return received.size() == 1; }));
-    second.join();
-    EXPECT_TRUE(handed);
-    EXPECT_EQ(received[0], "orvexvpn://toggle");
-    EXPECT_FALSE(SingleInstance(name + "-nobody").handOver(""));
+const std::chrono::system_clock::time_point newYear2026 =
+    std::chrono::sys_days{std::chrono::year{2026} / 1 / 1};
+
+bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
+
+// One shared folder, a clock the test moves, and counters for widget reloads and toggles.
+struct Bridge {
+    test::TempDir dir;
+    std::chrono::system_clock::time_point now = newYear2026;
+    int reloads = 0, toggles = 0;
+    WidgetStatus status{dir / "shared", 0777, [this] { ++reloads; }, [this] { return now; }};
+    std::function<void()> toggle = [this] { ++toggles; };
+
+    std::string statusPath() const { return dir / "shared/widget-status.json"; }
+    std::string commandPath() const { return dir / "shared/widget-command.json"; }
+    // Seconds from 2001 to now: the file's "updated".
+    double updated() const { return std::chrono::duration<double>(now - newYear2026).count() + 788918400; }
+    json file() const { return json::parse(test::readFile(statusPath())); }
+    // A toggle command as the widget writes it, made `age` before now.
+    std::string command(const std::string& id, std::chrono::seconds age = 0s) const {
+        double at = std::chrono::duration<double>((now - age).time_since_epoch()).count();
+        return json{{"action", "toggle"}, {"id", id}, {"at", at}}.dump();
+    }
+    void leave(const std::string& contents) { test::writeFile(commandPath(), contents); }
+};
+
+TEST(WidgetStatusTest, TheFileIsTheWidgetsRecordAndIsWrittenOnlyOnRealChanges) {
+    Bridge bridge;
+    bridge.status.publish(TunnelState::connected, "Нидерланды", false);
+    EXPECT_EQ(
+        test::readFile(bridge.statusPath()),
+        R"({"state":"connected","server":"Нидерланды","blocked":false,"updated":788918400,"alive":true})");
+    EXPECT_EQ(
+        (WidgetStatus::Snapshot{"error", "", true, 0.25, "disconnect", false}.encode()),
+        R"({"state":"error","server":"","blocked":true,"updated":0.25,"pending":"disconnect","alive":false})");
+
+    const std::tuple<TunnelState, std::string, bool, bool> steps[] = {
+        // state, server, update required, whether it writes
+        {TunnelState::connected, "NL", false, true},
+        {TunnelState::connected, "NL", false, false}, // the once-a-second status poll
+        {TunnelState::connected, "DE", false, true},  // the server alone changed
+        {TunnelState::connected, "DE", true, true},   // a mandatory update arrived
+        {TunnelState::connected, "DE", true, false},
+        {TunnelState::disconnected, "DE", true, true},
+    };
+    double lastWrite = 0;
+    int writes = 1;
+    for (const auto& [state, server, blocked, writesNow] : steps) {
+        bridge.now += 1s;
+        bridge.status.publish(state, server, blocked);
+        if (writesNow) ++writes, lastWrite = bridge.updated();
+        EXPECT_EQ(bridge.reloads, writes);
+        EXPECT_EQ(bridge.file()["updated"], lastWrite);
+        EXPECT_EQ(bridge.file()["server"], server);
+        EXPECT_EQ(bridge.file()["blocked"], blocked);
+    }
+}
+
+TEST(WidgetStatusTest, CommandFilesAreTakenOnlyWhenTheyAreFreshToggles) {
+    enum Kind { file, fifo, folder, link };
+    Bridge clock; // only for the commands' times
+    const std::tuple<std::string, std::string, Kind, int, bool> cases[] = {
+        // what, contents, kind of file, toggles, whether it remains
+        {"fresh toggle", clock.command("a", 29s), file, 1, false},
+        {"31 s old", clock.command("a", 31s), file, 0, false},
+        {"no time", R"({"action":"toggle","id":"a"})", file, 0, false},
+        {"other action", R"({"action":"quit","id":"a","at":1.8e9})", file, 0, false},
+        {"invalid JSON", R"({"action":"toggle",)", file, 0, true},
+        {"no id", R"({"action":"toggle","at":1.8e9})", file, 0, true},
+        {"id not text", R"({"action":"toggle","id":7,"at":1.8e9})", file, 0, true},
+        {"exactly 4 KiB", (clock.command("a") + std::string(4096, ' ')).substr(0, 4096), file, 1, false},
+        {"1 MiB", clock.command("a") + std::string(1 << 20, ' '), file, 0, true},
+        {"FIFO", "", fifo, 0, true},
+        {"folder", "", folder, 0, true},
+        {"symbolic link", clock.command("a"), link, 0, true},
+    };
+    for (const auto& [what, contents, kind, toggles, remains] : cases) {
+        SCOPED_TRACE(what);
+        Bridge bridge;
+        bridge.status.targets();
+        if (kind == file) bridge.leave(contents);
+        ASSERT_EQ(kind == fifo ? ::mkfifo(bridge.commandPath().c_str(), 0666) : 0, 0);
+        if (kind == folder) fs::create_directories(bridge.commandPath());
+        if (kind == link) test::writeFile(bridge.dir / "elsewhere.json", contents);
+        if (kind == link) fs::create_symlink(bridge.dir / "elsewhere.json", bridge.commandPath());
+        bridge.status.consumeCommand(bridge.toggle);
+        EXPECT_EQ(bridge.toggles, toggles);
+        EXPECT_EQ(exists(bridge.commandPath()), remains);
+    }
+
+    // Each command id toggles once.
+    Bridge bridge;
+    for (const char* id : {"one", "one", "two"}) {
+        bridge.leave(bridge.command(id));
+        bridge.status.consumeCommand(bridge.toggle);
+        EXPECT_FALSE(exists(bridge.commandPath())) << id;
+    }
+    EXPECT_EQ(bridge.toggles, 2);
+}
+
+TEST(WidgetStatusTest, APendingMarkLastsUntilTheNextPublishItsToggleOrTwentySeconds) {
+    Bridge bridge;
+    bridge.status.publish(TunnelState::connected, "NL", false);
+    bridge.leave(bridge.command("a"));
+    bridge.status.consumeCommand([&] { bridge.status.notePending(true); });
+    EXPECT_EQ(bridge.file()["pending"], "disconnect");
+    bridge.status.publish(TunnelState::connected, "NL", false); // the toggle changed nothing yet
+    EXPECT_FALSE(bridge.file().contains("pending"));
+    bridge.status.notePending(false);
+    bridge.status.noteAppGone();
+    EXPECT_EQ(bridge.file(), (json{{"state", "connected"},
+                                   {"server", "NL"},
+                                   {"blocked", false},
+                                   {"updated", bridge.updated()},
+                                   {"alive", false}}));
+
+    // Heartbeats after it (each after the one before), whether its toggle ends, and whether
+    // the mark is still there.
+    const std::tuple<std::vector<std::chrono::seconds>, bool, bool> cases[] = {
+        {{19s}, false, true}, {{15s, 5s}, false, false}, {{}, true, false}};
+    for (const auto& [heartbeats, toggleEnds, pending] : cases) {
+        Bridge bridge;
+        bridge.status.publish(TunnelState::disconnected, "NL", false);
+        bridge.status.notePending(false);
+        for (auto step : heartbeats) {
+            bridge.now += step;
+            bridge.status.heartbeat();
+        }
+        if (toggleEnds) bridge.status.clearPending();
+        EXPECT_EQ(bridge.file().contains("pending"), pending) << heartbeats.size();
+        EXPECT_EQ(bridge.file()["updated"], bridge.updated());
+        EXPECT_EQ(bridge.file()["alive"], true);
+    }
+}
+
+TEST(WidgetStatusTest, TheSharedFolderGetsItsModeWhenWeMakeIt) {
+    for (mode_t mode : {0700, 0777}) {
+        test::TempDir dir;
+        WidgetStatus status(dir / "a/b/widget", mode);
+        EXPECT_EQ(status.targets(), std::vector<std::string>{dir / "a/b/widget/widget-status.json"});
+        struct stat info {};
+        ASSERT_EQ(::stat((dir / "a/b/widget").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode);
+    }
+}
+
+TEST(Autostart, TheMacAgentOpensTheBundleAtLogin) {
+    std::string agent = Autostart::agentPlist("/Applications/ORVEX.app");
+    for (const char* piece : {"<key>Label</key>\n\t<string>net.orvex.app</string>\n",
+                              "<array>\n\t\t<string>/usr/bin/open</string>\n\t\t<string>-a</string>\n"
+                              "\t\t<string>/Applications/ORVEX.app</string>\n\t</array>\n",
+                              "<key>RunAtLoad</key>\n\t<true/>\n</dict>\n</plist>\n"})
+        EXPECT_NE(agent.find(piece), std::string::npos) << agent;
+}
+
+TEST(Autostart, TheLinuxEntryIsOnWhileItExistsUnhidden) {
+    test::TempDir dir;
+    test::ScopedEnv config("XDG_CONFIG_HOME", dir / "config");
+    const std::string entry = dir / "config/autostart/net.orvex.app.desktop";
+    const std::string widgetEntry = dir / "config/autostart/net.orvex.widget.desktop";
+    EXPECT_EQ(Autostart::Xdg::entryPath(), entry);
+    EXPECT_FALSE(Autostart::Xdg::isEnabled());
+
+    EXPECT_EQ(Autostart::Xdg::setEnabled(true), std::nullopt);
+    EXPECT_TRUE(Autostart::Xdg::isEnabled());
+    std::string widgetProgram = std::filesystem::path(Paths::executable()).replace_filename("orvex-widget");
+    for (auto [file, program] : {std::pair{entry, Paths::executable()}, {widgetEntry, widgetProgram}})
+        EXPECT_NE(test::readFile(file).find("Exec=" + DesktopEntry::execWord(program) + "\n"),
+                  std::string::npos)
+            << file << " (the widget starts with the application)";
+
+    test::writeFile(entry, test::readFile(entry) + "Hidden=true\n");
+    EXPECT_FALSE(Autostart::Xdg::isEnabled()) << "the desktop's settings hide an entry this way";
+    EXPECT_EQ(Autostart::Xdg::setEnabled(false), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(entry) || std::filesystem::exists(widgetEntry));
+
+    // A file where the folder should be: even root cannot write through it.
+    std::filesystem::remove_all(dir / "config/autostart");
+    test::writeFile(dir / "config/autostart", "in the way");
+    EXPECT_TRUE(
+        Autostart::Xdg::setEnabled(true).value_or("").starts_with("Не удалось включить автозапуск: "));
+    EXPECT_FALSE(Autostart::Xdg::isEnabled());
+}
+
+TEST(DesktopEntry, ExecWordsSurviveBothLevelsOfEscaping) {
+    EXPECT_EQ(DesktopEntry::execWord("/opt/orvex/orvex"), "\"/opt/orvex/orvex\"");
+    EXPECT_EQ(DesktopEntry::execWord("/a b/$x\"y`z\\w"), "\"/a b/\\\\$x\\\\\"y\\\\`z\\\\\\\\w\"");
 }
 
 } // namespace

@@ -48,21 +48,6 @@ protected:
 };
 class AppModelAccountTest : public AppModelTest {};
 
-TEST_F(AppModelTest, StartsFromWhatIsStoredAndUnlinkedAsksTheAccountServerNothing) {
-    EXPECT_FALSE(model()->linked() || model()->daemonInstalled());
-    installJob();
-    auto unlinked = model();
-    EXPECT_EQ(unlinked->status(), TunnelStatus::neutral());
-    EXPECT_TRUE(unlinked->daemonInstalled() && unlinked->status().adBlockEnabled);
-    unlinked->reload();
-    unlinked->pollServerNotifications();
-    ASSERT_TRUE(idle(*unlinked));
-    link();
-    EXPECT_TRUE(model()->linked());
-    EXPECT_EQ(server_->requestCount(), 0u);
-    EXPECT_TRUE(service_->journal().empty());
-}
-
 TEST_F(AppModelTest, ASecondActionWhileOneRunsIsDroppedWithoutTouchingTheLines) {
     link();
     service_->hold("disconnect");
@@ -83,7 +68,6 @@ TEST_F(AppModelTest, ASecondActionWhileOneRunsIsDroppedWithoutTouchingTheLines) 
 TEST_F(AppModelTest, FailuresEndInTheMessageAndTheLog) {
     // A service that misses the logging switch leaves both logs switched all the same.
     service_->script([](auto& s) { s.failLogging = true; });
-    env_.setAutostart = [](bool) { return OptionalText("Автозапуск недоступен"); };
     auto m = model();
     m->setLogging(true);
     ASSERT_TRUE(idle(*m));
@@ -97,10 +81,6 @@ TEST_F(AppModelTest, FailuresEndInTheMessageAndTheLog) {
     m->log().flush();
     EXPECT_NE(test::readFile(m->log().filePath()).find("действие не выполнено: Установка отменена"),
               std::string::npos);
-
-    m->setAutostart(true);
-    ASSERT_TRUE(waitWithEvents([&] { return m->message() == "Автозапуск недоступен"; }));
-    EXPECT_FALSE(m->autostart());
 }
 
 TEST_F(AppModelTest, TheFirstConnectInstallsTheServiceBehindItsNoticeAndItCanBeRemoved) {
@@ -683,41 +663,32 @@ TEST_F(AppModelAccountTest, PromoCodesAndRevokedDevicesFollowTheServer) {
     EXPECT_TRUE(requestsTo("/api/devices").empty());
 }
 
-TEST_F(AppModelAccountTest, AFailedLoadKeepsItsListAndSaysWhy) {
-    struct Case {
-        const char* path;
-        Act load;
-        std::function<size_t(AppModel&)> count;
-        const char* logLine;
-    };
-    const Case cases[] = {
-        {"/api/support/messages", [](AppModel& m) { m.loadSupportMessages(); },
-         [](AppModel& m) { return m.supportMessages().size(); }, "переписка с поддержкой: "},
-        {"/api/devices", [](AppModel& m) { m.loadDevices(); }, [](AppModel& m) { return m.devices().size(); },
-         "устройства: "},
-        {"/api/events", [](AppModel& m) { m.loadEvents(); }, [](AppModel& m) { return m.events().size(); },
-         "события: "},
-    };
+TEST_F(AppModelAccountTest, FailedLoadsKeepTheirListsAndSayWhy) {
     link();
     test::writeFile(dir_ / "logs/logging.on", "");
     auto m = model();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        server_->clearOverrides();
-        c.load(*m);
-        ASSERT_TRUE(waitWithEvents([&] { return c.count(*m) > 0; }));
-        size_t shown = c.count(*m);
-        server_->setOverride(c.path, {.status = 400, .body = R"({"detail":"Сбой учёта"})"});
-        c.load(*m);
-        ASSERT_TRUE(waitWithEvents([&] { return m->message().has_value(); }));
-        EXPECT_EQ(m->message(), "Сбой учёта");
-        EXPECT_EQ(c.count(*m), shown);
+    auto lists = [&] {
+        return std::vector<size_t>{m->supportMessages().size(), m->devices().size(), m->events().size()};
+    };
+    auto load = [&] {
+        m->loadSupportMessages();
+        m->loadDevices();
+        m->loadEvents();
+    };
+    load();
+    ASSERT_TRUE(waitWithEvents([&] { return lists() == std::vector<size_t>{3, 3, 4}; }));
+    for (const char* path : {"/api/support/messages", "/api/devices", "/api/events"})
+        server_->setOverride(path, {.status = 400, .body = R"({"detail":"Сбой учёта"})"});
+    load();
+    auto logged = [&](const std::string& line) {
         m->log().flush();
-        EXPECT_NE(test::readFile(m->log().filePath()).find(c.logLine + std::string("Сбой учёта")),
-                  std::string::npos);
-        m->run([] {}); // clears the message for the next case
-        ASSERT_TRUE(idle(*m));
-    }
+        return test::readFile(m->log().filePath()).find(line + ": Сбой учёта") != std::string::npos;
+    };
+    EXPECT_TRUE(waitWithEvents([&] {
+        return logged("переписка с поддержкой") && logged("устройства") && logged("события") &&
+               m->message() == "Сбой учёта";
+    }));
+    EXPECT_EQ(lists(), (std::vector<size_t>{3, 3, 4}));
 }
 
 } // namespace

@@ -18,7 +18,8 @@
 #include "AppModel.h"
 #include "Clock.h"
 #include "MemoryKeychain.h"
-#include "RecordingCentre.h"
+#include "Notices.h"
+#include "NotificationCentre.h"
 #include "ServiceClient.h"
 #include "TestSupport.h"
 #include "Workspace.h"
@@ -58,8 +59,7 @@ class FakeService : public ServiceClient {
 public:
     struct Script {
         bool running = true;
-        TunnelStatus current;    // what status() answers
-        bool failStatus = false; // every call but ping throws noAnswer
+        TunnelStatus current; // what status() answers
         bool failLogging = false;
         bool needReconnect = false; // setAdBlock's answer
     };
@@ -135,7 +135,6 @@ private:
         waiting_.push_back(method);
         changed_.wait(guard, [&] { return std::ranges::count(held_, method) == 0; });
         waiting_.erase(std::ranges::find(waiting_, method));
-        if (method != "ping" && script_.failStatus) throw DaemonError::noAnswer();
         return answer(script_);
     }
 
@@ -143,6 +142,24 @@ private:
     std::condition_variable changed_;
     Script script_;
     std::vector<std::string> held_, waiting_, journal_;
+};
+
+// A notification centre that records what would have reached the user, on the thread that
+// posts. With `refusal` set it refuses every post with that description at once; `permission`
+// is its answer to the permission request.
+class RecordingCentre : public NotificationCentre {
+public:
+    void post(const std::string& title, const std::string& body, Failure failed) override {
+        posted.push_back({title, body});
+        if (!refusal.empty()) failed(refusal);
+    }
+    void requestPermission(PermissionAnswer answered) override {
+        answered(permission.first, permission.second);
+    }
+
+    std::vector<Notices::Notice> posted;
+    std::string refusal;
+    std::pair<bool, std::string> permission{true, {}};
 };
 
 class RecordingWorkspace : public Workspace {

@@ -4,8 +4,7 @@
 
 #include "APITypes.h"
 #include "Log.h"
-#include "RecordingCentre.h"
-#include "TestSupport.h"
+#include "ModelFakes.h"
 
 #include <gtest/gtest.h>
 

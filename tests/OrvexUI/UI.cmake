@@ -7,8 +7,7 @@ target_link_libraries(OrvexUITestSupport PUBLIC OrvexTestSupport OrvexUI Account
   Qt6::Widgets Qt6::Test)
 
 # The tray, links, quit, second start, autostart and the widget bridge.
-orvex_test(ui_delegate LABEL unit LIBS OrvexUITestSupport SOURCES ${CMAKE_CURRENT_LIST_DIR}/AppDelegateTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/AutostartTest.cpp ${CMAKE_CURRENT_LIST_DIR}/WidgetStatusTest.cpp)
+orvex_test(ui_delegate LABEL unit LIBS OrvexUITestSupport SOURCES ${CMAKE_CURRENT_LIST_DIR}/AppDelegateTest.cpp)
 orvex_test(ui_model LABEL unit LIBS OrvexUITestSupport SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AppModelTest.cpp)
 # Every screen and panel driven as a user would, and rendered to PNG files for review.
@@ -19,7 +18,7 @@ set(notifier_tests ${CMAKE_CURRENT_LIST_DIR}/NotifierTest.cpp)
 if(NOT APPLE)
   list(APPEND notifier_tests ${CMAKE_CURRENT_LIST_DIR}/NotificationCentreTest_linux.cpp)
 endif()
-orvex_test(ui_notifier LABEL unit LIBS OrvexUI SOURCES ${notifier_tests})
+orvex_test(ui_notifier LABEL unit LIBS OrvexUITestSupport SOURCES ${notifier_tests})
 
 # The model against the real `orvex -service`: an update that falls back through all three ways.
 orvex_test(ui_model_service LABEL service LABELS slow TIMEOUT 400 LIBS OrvexUITestSupport SOURCES
