@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -69,6 +71,56 @@ void writeFile(const std::string& path, const std::string& contents, unsigned mo
 }
 
 std::string fixture(const std::string& name) { return std::string(ORVEX_FIXTURES_DIR) + "/" + name; }
+
+FakeTools::FakeTools(std::string root, const std::string& machine,
+                     std::initializer_list<std::pair<const char*, const char*>> tools)
+    : root_(std::move(root)), folder_(root_ + "/" + machine) {
+    for (const auto& [name, place] : tools) {
+        fs::path link = root_ + place;
+        fs::create_directories(link.parent_path());
+        fs::remove(link);
+        fs::create_symlink(fixture(name), link);
+    }
+    fs::create_directories(folder_);
+}
+
+std::vector<std::string> FakeTools::lines(const std::string& name) const {
+    std::vector<std::string> out;
+    std::istringstream text(readFile(folder_ + "/" + name));
+    for (std::string line; std::getline(text, line);)
+        if (!line.empty()) out.push_back(line);
+    return out;
+}
+
+std::vector<std::string> FakeTools::calls(const std::string& tool) const {
+    std::vector<std::string> out;
+    for (const std::string& line : lines("calls.log")) {
+        auto call = nlohmann::json::parse(line);
+        if (!tool.empty() && call[0] != tool) continue;
+        std::string joined;
+        for (const auto& word : call) joined += (joined.empty() ? "" : " ") + word.get<std::string>();
+        out.push_back(joined);
+    }
+    return out;
+}
+
+void FakeTools::failAt(const std::string& tool, size_t k) {
+    std::string path = folder_ + "/" + tool + ".fail-at";
+    writeFile(path, readFile(path) + std::to_string(k) + "\n");
+}
+
+void FakeTools::deny(const std::string& tool, const std::string& matching) {
+    std::string path = folder_ + "/" + tool + ".deny";
+    writeFile(path, readFile(path) + (matching.empty() ? "" : matching + "\n"));
+}
+
+void FakeTools::clearFailures() {
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+        std::string name = entry.path().filename().string();
+        if (name.ends_with("fail-at") || name.ends_with(".deny") || name == "fail-matching")
+            fs::remove(entry.path());
+    }
+}
 
 FileDescriptor idleClient(const std::string& path, bool waitForRoom) {
     FileDescriptor fd(SocketPlatform::openStream());
