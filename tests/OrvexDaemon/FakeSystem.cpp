@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -76,11 +77,9 @@ void FakeSystem::setDNS(const json& dns) { save("dns.json", dns); }
 
 std::string FakeSystem::snapshot() const {
     std::vector<std::string> lines;
-    for (const auto& route : routes()) lines.push_back(route.dump());
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const auto& line : lines) text += line + "\n";
-    return text + dns().dump() + "\n";
+    for (const auto& route : routes()) lines.push_back(route.dump() + "\n");
+    std::ranges::sort(lines);
+    return std::accumulate(lines.begin(), lines.end(), std::string()) + dns().dump() + "\n";
 }
 
 std::vector<std::string> FakeSystem::calls() const {

@@ -14,14 +14,10 @@ namespace orvex::test {
 // the same folder for the code under test.
 class FakeSystem {
 public:
-    // Installs the tools and seeds a typical Mac: lo0, en0 (Wi-Fi, 192.168.1.10) and en7 (a
-    // USB network adapter) up, en1 down, utun4 up as the bridge leaves it; IPv4 and IPv6
-    // default routes through en0; services "Wi-Fi" (en0, no DNS of its own),
-    // "USB 10/100/1000 LAN" (en7, DNS 10.0.0.54 then 10.0.0.53), "Thunderbolt Bridge"
-    // (en1, down) and a disabled "Old VPN" (en0).
+    // Installs the tools and seeds a typical Mac: lo0, en0, en7 up, en1 down, utun4 up as the
+    // bridge leaves it; default routes through en0; services "Wi-Fi" (en0, no DNS of its own),
+    // "USB 10/100/1000 LAN" (en7, 10.0.0.54 10.0.0.53), "Thunderbolt Bridge" (en1), "Old VPN" off.
     explicit FakeSystem(std::string root);
-
-    std::string folder() const;
 
     nlohmann::json routes() const;
     void setRoutes(const nlohmann::json& routes);
@@ -46,13 +42,14 @@ public:
     // Every call so far: the tool's name and its arguments separated by blanks.
     std::vector<std::string> calls() const;
     size_t callCount() const { return calls().size(); }
-    // Call number k (counted over all three tools since the start, from 1) fails.
+    // Call number k (counted over all three tools since the start, from 1) fails, or every
+    // call whose line contains `text`; each without changing anything.
     void failAt(size_t k);
-    // Every call whose line contains `text` fails.
     void failMatching(const std::string& text);
     void clearFailures();
 
 private:
+    std::string folder() const;
     nlohmann::json load(const std::string& name, nlohmann::json empty) const;
     void save(const std::string& name, const nlohmann::json& value) const;
 

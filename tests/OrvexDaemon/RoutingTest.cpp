@@ -1,317 +1,275 @@
+// Routing against the fake macOS tools of tests/fixtures, which keep a routing table and DNS
+// settings the way the real ones do: what a set-up changes and in what order, that a failure
+// at any step leaves nothing behind, and that what a tear-down could not undo is undone later.
 #include "Routing.h"
 
+#include "FakeSystem.h"
 #include "Log.h"
-#include "Paths.h"
 #include "RoutingJournal.h"
-#include "ScriptedRunner.h"
 #include "TestSupport.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
+#include <sstream>
 
 namespace orvex {
 namespace {
 
-using test::ScriptedRunner;
+using nlohmann::json;
+using test::FakeSystem;
+using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using Lines = std::vector<std::string>;
 
-const char* const serviceOrder = "An asterisk (*) denotes that a network service is disabled.\n"
-                                 "(1) Wi-Fi\n"
-                                 "(Hardware Port: Wi-Fi, Device: en0)\n"
-                                 "\n"
-                                 "(2) USB LAN\n"
-                                 "(Hardware Port: USB 10/100/1000 LAN, Device: en7)\n";
+// One simulated Mac with the fake tools, a service log and the routing under test.
+struct Machine {
+    Machine() { log.setEnabled(true); }
 
-class RoutingTest : public ::testing::Test {
-protected:
-    RoutingTest() {
-        log.setEnabled(true);
-        script.answer("networksetup -listnetworkserviceorder", {0, serviceOrder});
-        script.answer("networksetup -getdnsservers Wi-Fi", {0, "There aren't any DNS Servers set on Wi-Fi."});
-        script.answer("networksetup -getdnsservers USB LAN", {0, "10.0.0.54\n10.0.0.53"});
+    // `runner` stands between the routing and the tools, to watch or answer single calls.
+    Routing routing(Shell::Runner runner = Shell::run) {
+        return Routing(log, runner, [this] { return fake.upInterfaces(); });
     }
-
-    Routing routing() {
-        return Routing(log, script.runner(), [] { return std::set<std::string>{"en0", "en7", "lo0"}; });
+    Lines messages() {
+        log.flush();
+        std::vector<std::string> lines;
+        std::istringstream text(test::readFile(log.filePath()));
+        for (std::string line; std::getline(text, line);) lines.push_back(line.substr(line.find("] ") + 2));
+        return lines;
     }
-    Lines messages() { return test::messagesOf(log); }
-    bool logged(const std::string& message) {
-        auto all = messages();
-        return std::find(all.begin(), all.end(), message) != all.end();
+    // The routing table, one line per route: destination, gateway or interface, and marks.
+    Lines routes() const {
+        Lines lines;
+        for (const auto& r : fake.routes())
+            lines.push_back(
+                r["dest"].get<std::string>() + " " +
+                (r["gateway"] == "" ? "dev " : "via " + r["gateway"].get<std::string>() + " dev ") +
+                r["interface"].get<std::string>() + (r["scope"] == "" ? "" : " scoped") +
+                (r["reject"] ? " reject" : ""));
+        return lines;
     }
 
     test::TempDir dir;
     test::ScopedEnv root{"ORVEX_ROOT", dir.path()};
+    FakeSystem fake{dir.path()};
     Log log{dir / "logs", "service"};
-    ScriptedRunner script;
 };
 
-const Lines bypassAndHalfRoutes = {
-    "ifconfig utun4 198.18.0.1 198.18.0.2 up",        "route -n delete -host 203.0.113.7",
-    "route -n add -host 203.0.113.7 192.168.1.1",     "route -n delete -net 0.0.0.0/1 -interface utun4",
-    "route -n add -net 0.0.0.0/1 -interface utun4",   "route -n delete -net 128.0.0.0/1 -interface utun4",
-    "route -n add -net 128.0.0.0/1 -interface utun4",
-};
-const Lines scopedDefault = {"route -n delete -ifscope en0 default 192.168.1.1",
-                             "route -n add -ifscope en0 default 192.168.1.1"};
-const Lines ipv6AndDNS = {
-    "route -n get -inet6 ::/1",
-    "route -n add -inet6 -net ::/1 ::1 -reject",
-    "route -n get -inet6 8000::/1",
-    "route -n add -inet6 -net 8000::/1 ::1 -reject",
-    "networksetup -listnetworkserviceorder",
-    "networksetup -getdnsservers Wi-Fi",
-    "networksetup -setdnsservers Wi-Fi 1.1.1.1 1.0.0.1",
-    "networksetup -getdnsservers USB LAN",
-    "networksetup -setdnsservers USB LAN 1.1.1.1 1.0.0.1",
-};
-
-Lines join(std::initializer_list<Lines> parts) {
-    Lines all;
-    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-TEST_F(RoutingTest, ConfigureAndTeardownRunEveryCommandInOrder) {
-    script.answer("route -n add -host", {0, "add host 203.0.113.7: gateway 192.168.1.1"});
-    auto withScope = routing();
-    withScope.configure("utun4", "203.0.113.7", "192.168.1.1", false, "en0");
-    EXPECT_THAT(script.lines(), ElementsAreArray(join({bypassAndHalfRoutes, scopedDefault, ipv6AndDNS})));
-    EXPECT_THAT(
-        messages(),
-        ElementsAre(
-            "routing: настройка начата iface=utun4 server=203.0.113.7 шлюз=192.168.1.1",
-            "routing: IP сервера определён: 203.0.113.7", "routing: ifconfig (адрес utun): ok",
-            "routing: route add (обход для сервера): ok (add host 203.0.113.7: "
-            "gateway 192.168.1.1)",
-            "routing: route add 0.0.0.0/1: ok", "routing: route add 128.0.0.0/1: ok",
-            "routing: route add -ifscope en0 default (для прямого выхода): ok",
-            "routing: route add ::/1 (заглушка IPv6): ok", "routing: route add 8000::/1 (заглушка IPv6): ok",
-            "routing: DNS блокировка рекламы=false, серверы 1.1.1.1/1.0.0.1",
-            "routing: networksetup -setdnsservers (Wi-Fi): ok",
-            "routing: networksetup -setdnsservers (USB LAN): ok", "routing: настройка завершена успешно"));
-    for (const auto& call : script.calls()) {
-        bool isRoute = call.program == Paths::relocate("/sbin/route");
-        bool isNetworksetup = call.program == Paths::relocate("/usr/sbin/networksetup");
-        EXPECT_TRUE(isRoute || isNetworksetup || call.program == Paths::relocate("/sbin/ifconfig"));
-        EXPECT_EQ(call.timeout, isNetworksetup ? 20 : 15) << call.line();
-    }
-
-    script.clear();
-    withScope.teardown();
-    EXPECT_THAT(script.lines(),
-                ElementsAre("route -n delete -net 0.0.0.0/1 -interface utun4",
-                            "route -n delete -net 128.0.0.0/1 -interface utun4",
-                            "route -n delete -host 203.0.113.7",
-                            "route -n delete -ifscope en0 default 192.168.1.1",
-                            "route -n delete -inet6 -net ::/1", "route -n delete -inet6 -net 8000::/1",
-                            "networksetup -setdnsservers USB LAN 10.0.0.54 10.0.0.53",
-                            "networksetup -setdnsservers Wi-Fi Empty"));
-    EXPECT_TRUE(logged("routing: networksetup вернуть DNS (Wi-Fi): ok"));
-
-    // A second tear-down repeats only the half-space routes, whose failures are just logged.
-    script.clear();
-    script.answer("route -n delete", {1, "not in table"});
-    withScope.teardown();
-    EXPECT_THAT(script.lines(), ElementsAre("route -n delete -net 0.0.0.0/1 -interface utun4",
-                                            "route -n delete -net 128.0.0.0/1 -interface utun4"));
-    EXPECT_TRUE(logged("routing: route delete 0.0.0.0/1: ошибка: not in table"));
-}
-
-TEST_F(RoutingTest, ServerByNameWithoutPhysicalInterfaceAddsNoScopedRoute) {
-    auto byName = routing();
-    byName.configure("utun4", "localhost", "192.168.1.1", true, "");
-    Lines expected = join({bypassAndHalfRoutes, ipv6AndDNS});
-    for (auto& line : expected) {
-        if (auto at = line.find("203.0.113.7"); at != std::string::npos) line.replace(at, 11, "127.0.0.1");
-        if (auto at = line.find("1.1.1.1 1.0.0.1"); at != std::string::npos)
-            line.replace(at, 15, "94.140.14.14 94.140.15.15");
-    }
-    EXPECT_THAT(script.lines(), ElementsAreArray(expected));
-    EXPECT_TRUE(logged("routing: IP сервера определён: 127.0.0.1"));
-    EXPECT_TRUE(logged("routing: DNS блокировка рекламы=true, серверы 94.140.14.14/94.140.15.15"));
-
-    script.clear();
-    byName.teardown();
-    for (const auto& line : script.lines()) EXPECT_EQ(line.find("-ifscope"), std::string::npos) << line;
-}
-
-TEST_F(RoutingTest, FatalStepsFailWithTheirTextAndUndoWhatWasDone) {
-    auto expectFailure = [&](size_t k, const std::string& output, const std::string& message,
-                             const Lines& after) {
-        script.clear();
-        script.failCall(k, output);
-        auto failing = routing();
-        try {
-            failing.configure("utun4", "203.0.113.7", "192.168.1.1", false, "en0");
-            ADD_FAILURE() << "call " << k << " failing did not fail configure";
-        } catch (const RoutingError& error) {
-            EXPECT_EQ(error.what(), message);
-            EXPECT_EQ(error.which(), RoutingError::Case::step);
+// Each change is journaled before it is made, so a service killed in between knows what to
+// undo; the server's bypass route comes first, or the engine's own traffic would loop.
+TEST(Routing, ConfigureJournalsEachChangeBeforeMakingItAndTeardownUndoesAll) {
+    Machine machine;
+    std::string before = machine.fake.snapshot();
+    Lines changes;
+    std::map<std::string, RoutingJournal::Record> journaled; // by the change it was written for
+    auto routing = machine.routing([&](const std::string& program, const Lines& arguments, double timeout) {
+        if ((arguments.size() > 1 && arguments[1] == "add") || arguments[0] == "-setdnsservers") {
+            changes.push_back(program.substr(program.rfind('/') + 1));
+            for (const auto& argument : arguments) changes.back() += " " + argument;
+            journaled[changes.back()] = RoutingJournal::load().value_or(RoutingJournal::Record{});
         }
-        Lines calls = script.lines();
-        EXPECT_THAT(Lines(calls.begin() + static_cast<long>(std::min(k, calls.size())), calls.end()),
-                    ElementsAreArray(after))
-            << "call " << k;
-        EXPECT_FALSE(std::filesystem::exists(RoutingJournal::path()));
-    };
-    expectFailure(1, "ifconfig: interface utun4 does not exist",
-                  "не удалось назначить адрес интерфейсу utun4: ifconfig: interface utun4 does not exist",
-                  {});
-    expectFailure(3, "Network is unreachable",
-                  "не удалось увести трафик к серверу мимо туннеля: Network is unreachable",
-                  {"route -n delete -net 0.0.0.0/1 -interface utun4",
-                   "route -n delete -net 128.0.0.0/1 -interface utun4"});
-    expectFailure(7, "File exists", "не удалось завернуть трафик в туннель (128.0.0.0/1): File exists",
-                  {"route -n delete -net 0.0.0.0/1 -interface utun4",
-                   "route -n delete -net 128.0.0.0/1 -interface utun4", "route -n delete -host 203.0.113.7"});
-    EXPECT_TRUE(logged("routing: ifconfig (адрес utun): ошибка: ifconfig: interface utun4 does not exist"));
+        return Shell::run(program, arguments, timeout);
+    });
+    routing.configure("utun4", "203.0.113.7", "192.168.1.1", false, "en0");
 
-    script.clear();
-    auto unresolvable = routing();
-    try {
-        unresolvable.configure("utun4", "", "192.168.1.1", false, "en0");
-        ADD_FAILURE() << "an empty host resolved";
-    } catch (const RoutingError& error) {
-        EXPECT_STREQ(error.what(), "не удалось определить IP сервера ()");
+    EXPECT_THAT(machine.routes(),
+                ElementsAre("default via 192.168.1.1 dev en0", "default via fe80::1%en0 dev en0",
+                            "203.0.113.7/32 via 192.168.1.1 dev en0", "0.0.0.0/1 dev utun4",
+                            "128.0.0.0/1 dev utun4", "default via 192.168.1.1 dev en0 scoped",
+                            "::/1 via ::1 dev lo0 reject", "8000::/1 via ::1 dev lo0 reject"));
+    EXPECT_EQ(machine.fake.dns(),
+              (json{{"Wi-Fi", {"1.1.1.1", "1.0.0.1"}}, {"USB 10/100/1000 LAN", {"1.1.1.1", "1.0.0.1"}}}));
+    EXPECT_EQ(RoutingJournal::load(),
+              (RoutingJournal::Record{"203.0.113.7",
+                                      "en0",
+                                      "192.168.1.1",
+                                      true,
+                                      {{"USB 10/100/1000 LAN", "10.0.0.54 10.0.0.53"}, {"Wi-Fi", ""}}}));
+    ASSERT_EQ(changes.size(), 8u);
+    EXPECT_EQ(changes[0], "route -n add -host 203.0.113.7 192.168.1.1");
+    EXPECT_EQ(changes[1], "route -n add -net 0.0.0.0/1 -interface utun4");
+    EXPECT_EQ(journaled[changes[0]].serverIP, "203.0.113.7");
+    EXPECT_EQ(journaled["route -n add -ifscope en0 default 192.168.1.1"].scopedIface, "en0");
+    EXPECT_TRUE(journaled["route -n add -inet6 -net ::/1 ::1 -reject"].ipv6Blocked);
+    EXPECT_EQ(journaled["networksetup -setdnsservers Wi-Fi 1.1.1.1 1.0.0.1"].dnsBackup.count("Wi-Fi"), 1u);
+    EXPECT_EQ(journaled["networksetup -setdnsservers USB 10/100/1000 LAN 1.1.1.1 1.0.0.1"]
+                  .dnsBackup["USB 10/100/1000 LAN"],
+              "10.0.0.54 10.0.0.53");
+    EXPECT_THAT(machine.messages(), Contains("routing: route add (обход для сервера): ok "
+                                             "(add host 203.0.113.7: gateway 192.168.1.1)"));
+
+    routing.teardown();
+    EXPECT_EQ(machine.fake.snapshot(), before);
+    EXPECT_FALSE(std::filesystem::exists(RoutingJournal::path()));
+}
+
+// For every k, the k-th command of `setUp` fails on a fresh machine. A step the tunnel needs
+// (`fatal`, by command line) fails the set-up with its words and the tool's; any other is only
+// logged. Either way, tearing down what was handed over leaves routes and DNS as they were.
+void expectNothingLeftBehind(const std::function<void(Routing&)>& setUp,
+                             const std::map<std::string, std::string>& fatal) {
+    size_t commands = 0;
+    {
+        Machine clean;
+        auto routing = clean.routing();
+        setUp(routing);
+        commands = clean.fake.callCount();
     }
-    EXPECT_TRUE(script.calls().empty());
+    ASSERT_GT(commands, 8u);
+    for (size_t k = 1; k <= commands; ++k) {
+        Machine machine;
+        std::string before = machine.fake.snapshot();
+        machine.fake.failAt(k);
+        auto routing = machine.routing();
+        std::string error;
+        try {
+            setUp(routing);
+            routing.teardown();
+        } catch (const RoutingError& failure) {
+            error = failure.what();
+        }
+        std::string line = machine.fake.calls().at(k - 1);
+        auto step = fatal.find(line);
+        EXPECT_EQ(error, step == fatal.end() ? ""
+                                             : step->second + line.substr(0, line.find(' ')) +
+                                                   ": injected failure (call " + std::to_string(k) + ")")
+            << line;
+        EXPECT_EQ(machine.fake.snapshot(), before) << line;
+        EXPECT_FALSE(std::filesystem::exists(RoutingJournal::path())) << line;
+    }
 }
 
-TEST_F(RoutingTest, DNSFailuresAreNotFatalAndUnreadableServersAreLeftAlone) {
-    script.answer("networksetup -listnetworkserviceorder", {1, "networksetup: timed out"});
-    routing().configure("utun4", "203.0.113.7", "192.168.1.1", false, "");
-    EXPECT_TRUE(logged("routing: DNS не переключён (не фатально): активных сетевых служб не найдено"));
-    EXPECT_EQ(messages().back(), "routing: настройка завершена успешно");
-
-    // A reading that is a message rather than servers could never be put back.
-    script.clear();
-    script.answer("networksetup -listnetworkserviceorder", {0, serviceOrder});
-    script.answer("networksetup -getdnsservers Wi-Fi", {0, "** Error: The parameters were not valid."});
-    script.answer("networksetup -setdnsservers USB LAN", {4, "denied"});
-    auto partly = routing();
-    partly.configure("utun4", "203.0.113.7", "192.168.1.1", false, "");
-    auto lines = script.lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "networksetup -setdnsservers Wi-Fi 1.1.1.1 1.0.0.1"), 0);
-    EXPECT_TRUE(logged("routing: networksetup -setdnsservers (USB LAN): ошибка: denied"));
-    EXPECT_TRUE(logged("routing: DNS не переключён (не фатально): ** Error: The parameters were not valid."));
-    script.clear();
-    partly.teardown();
-    for (const auto& line : script.lines()) EXPECT_EQ(line.find("networksetup"), std::string::npos) << line;
+TEST(Routing, AFailureAtAnyStepLeavesNothingBehind) {
+    const std::string address = "ifconfig utun4 198.18.0.1 198.18.0.2 up";
+    const std::string lower = "route -n add -net 0.0.0.0/1 -interface utun4";
+    const std::string upper = "route -n add -net 128.0.0.0/1 -interface utun4";
+    const std::string assign = "не удалось назначить адрес интерфейсу utun4: ";
+    expectNothingLeftBehind(
+        [](Routing& routing) { routing.configure("utun4", "203.0.113.7", "192.168.1.1", true, "en0"); },
+        {{address, assign},
+         {"route -n add -host 203.0.113.7 192.168.1.1", "не удалось увести трафик к серверу мимо туннеля: "},
+         {lower, "не удалось завернуть трафик в туннель (0.0.0.0/1): "},
+         {upper, "не удалось завернуть трафик в туннель (128.0.0.0/1): "}});
+    expectNothingLeftBehind([](Routing& routing) { routing.holdTraffic("utun4"); },
+                            {{address, assign},
+                             {lower, "не удалось установить блокировку (0.0.0.0/1): "},
+                             {upper, "не удалось установить блокировку (128.0.0.0/1): "}});
 }
 
-TEST_F(RoutingTest, IPv6BlockReplacesStubsFallsBackToLoopbackAndIsLiftedOnlyWhenSet) {
-    script.answer("route -n get -inet6 ::/1", {0, "route to: ::\ngateway: ::1\ninterface: lo0"});
-    script.answer("route -n get -inet6 8000::/1", {0, "gateway: fe80::1%en0\ninterface: en0"});
-    script.answer("route -n add -inet6 -net ::/1 ::1 -reject", {1, "refused"});
-    auto hold = routing();
-    hold.holdTraffic("utun5");
-    EXPECT_THAT(script.lines(),
-                ElementsAre("ifconfig utun5 198.18.0.1 198.18.0.2 up",
-                            "route -n delete -net 0.0.0.0/1 -interface utun5",
-                            "route -n add -net 0.0.0.0/1 -interface utun5",
-                            "route -n delete -net 128.0.0.0/1 -interface utun5",
-                            "route -n add -net 128.0.0.0/1 -interface utun5", "route -n get -inet6 ::/1",
-                            "route -n delete -inet6 -net ::/1", "route -n add -inet6 -net ::/1 ::1 -reject",
-                            "route -n add -inet6 -net ::/1 -interface lo0", "route -n get -inet6 8000::/1",
-                            "route -n add -inet6 -net 8000::/1 ::1 -reject"));
-    EXPECT_THAT(messages(), ElementsAre("routing: блокировка, интерфейс utun5",
-                                        "routing: ifconfig (адрес utun для блокировки): ok",
-                                        "routing: route add 0.0.0.0/1 (блокировка): ok",
-                                        "routing: route add 128.0.0.0/1 (блокировка): ok",
-                                        "routing: route add ::/1 (заглушка IPv6): ok",
-                                        "routing: route add 8000::/1 (заглушка IPv6): ok",
-                                        "routing: блокировка установлена"));
-    script.clear();
+// DNS is put back per service as it was; a service added meanwhile is left alone, and so is one
+// whose servers could not be read (a message in place of servers could never be put back).
+TEST(Routing, DNSComesBackPerServiceAndUnreadableOrLaterServicesAreLeftAlone) {
+    Machine machine;
+    auto routing = machine.routing([](const std::string& program, const Lines& arguments, double timeout) {
+        if (arguments == Lines{"-getdnsservers", "Wi-Fi"})
+            return Shell::Result{0, "** Error: The parameters were not valid."};
+        return Shell::run(program, arguments, timeout);
+    });
+    machine.fake.failMatching("-setdnsservers Thunderbolt");
+    routing.configure("utun4", "localhost", "192.168.1.1", true, "");
+    EXPECT_THAT(machine.routes(), Contains("127.0.0.1/32 via 192.168.1.1 dev en0"));
+    EXPECT_EQ(machine.fake.dns(), (json{{"USB 10/100/1000 LAN", {"94.140.14.14", "94.140.15.15"}}}));
+    EXPECT_THAT(
+        machine.messages(),
+        Contains("routing: DNS не переключён (не фатально): ** Error: The parameters were not valid."));
+
+    auto services = machine.fake.services();
+    services.push_back({{"name", "Ethernet 2"}, {"port", "Ethernet"}, {"device", "en0"}, {"enabled", true}});
+    machine.fake.setServices(services);
+    auto dns = machine.fake.dns();
+    dns["Ethernet 2"] = {"9.9.9.9"};
+    machine.fake.setDNS(dns);
+    routing.teardown();
+    EXPECT_EQ(machine.fake.dns(),
+              (json{{"USB 10/100/1000 LAN", {"10.0.0.54", "10.0.0.53"}}, {"Ethernet 2", {"9.9.9.9"}}}));
+    for (const auto& call : machine.fake.calls())
+        EXPECT_THAT(call, ::testing::Not(::testing::HasSubstr("-setdnsservers Wi-Fi")));
+}
+
+// A reject route the system refuses is replaced by one to the loopback interface. Blocks a
+// dead service left are removed at the next start, one line each.
+TEST(Routing, IPv6BlockFallsBackToLoopbackAndStaleBlocksAreCleared) {
+    Machine machine;
+    std::string before = machine.fake.snapshot();
+    machine.fake.failMatching("-net ::/1 ::1 -reject");
+    auto hold = machine.routing();
+    hold.holdTraffic("utun4");
+    EXPECT_THAT(machine.routes(),
+                ElementsAre("default via 192.168.1.1 dev en0", "default via fe80::1%en0 dev en0",
+                            "0.0.0.0/1 dev utun4", "128.0.0.0/1 dev utun4", "::/1 dev lo0",
+                            "8000::/1 via ::1 dev lo0 reject"));
+    EXPECT_EQ(machine.messages().back(), "routing: блокировка установлена");
     hold.teardown();
-    EXPECT_THAT(script.lines(),
-                ElementsAre("route -n delete -net 0.0.0.0/1 -interface utun5",
-                            "route -n delete -net 128.0.0.0/1 -interface utun5",
-                            "route -n delete -inet6 -net ::/1", "route -n delete -inet6 -net 8000::/1"));
-    EXPECT_TRUE(logged("routing: route delete 8000::/1 (снятие заглушки IPv6): ok"));
+    EXPECT_EQ(machine.fake.snapshot(), before);
 
-    // When both forms are refused nothing is recorded, so tear-down leaves IPv6 alone.
-    script.clear();
-    script.answer("route -n add -inet6", {1, "refused"});
-    auto refused = routing();
-    refused.holdTraffic("utun5");
-    EXPECT_TRUE(logged("routing: route add 8000::/1 (заглушка IPv6): ошибка: refused"));
-    script.clear();
-    refused.teardown();
-    EXPECT_EQ(script.lines().size(), 2u);
-
-    script.clear();
-    script.failCall(3, "bad address: utun5");
-    try {
-        routing().holdTraffic("utun5");
-        ADD_FAILURE() << "hold succeeded";
-    } catch (const RoutingError& error) {
-        EXPECT_STREQ(error.what(), "не удалось установить блокировку (0.0.0.0/1): bad address: utun5");
-    }
-    EXPECT_EQ(script.lines().back(), "route -n delete -net 128.0.0.0/1 -interface utun5");
+    auto routes = machine.fake.routes();
+    routes.push_back(FakeSystem::route("inet6", "::/1", "::1", "lo0", true));
+    routes.push_back(FakeSystem::route("inet6", "8000::/1", "::1", "lo0", true));
+    machine.fake.setRoutes(routes);
+    auto start = machine.messages().size();
+    Routing::clearStaleIPv6Block(machine.log);
+    Routing::clearStaleIPv6Block(machine.log); // on a clean system it finds the real default
+    EXPECT_EQ(machine.fake.snapshot(), before);
+    auto messages = machine.messages();
+    EXPECT_THAT(Lines(messages.begin() + static_cast<long>(start), messages.end()),
+                ElementsAre("routing: снята заглушка IPv6 от прошлого запуска (::/1)",
+                            "routing: снята заглушка IPv6 от прошлого запуска (8000::/1)"));
 }
 
-TEST_F(RoutingTest, JournalIsWrittenBeforeEachChangeAndRemovedByTeardown) {
-    std::vector<std::optional<RoutingJournal::Record>> seenAtChange;
-    auto scripted = script.runner();
-    Routing journaled(
-        log,
-        [&](const std::string& program, const std::vector<std::string>& arguments, double timeout) {
-            if (arguments.size() > 1 && (arguments[1] == "add" || arguments[0] == "-setdnsservers"))
-                seenAtChange.push_back(RoutingJournal::load());
-            return scripted(program, arguments, timeout);
-        },
-        [] {
-            return std::set<std::string>{"en0", "en7"};
-        });
-    journaled.configure("utun4", "203.0.113.7", "192.168.1.1", false, "en0");
-
-    RoutingJournal::Record full{
-        "203.0.113.7", "en0", "192.168.1.1", true, {{"USB LAN", "10.0.0.54 10.0.0.53"}, {"Wi-Fi", ""}}};
-    EXPECT_EQ(RoutingJournal::load(), full);
-    ASSERT_EQ(seenAtChange.size(), 8u);
-    EXPECT_EQ(seenAtChange[0]->serverIP, "203.0.113.7"); // the bypass route, before it exists
-    EXPECT_EQ(seenAtChange[3]->scopedIface, "en0");
-    EXPECT_TRUE(seenAtChange[4]->ipv6Blocked);
-    EXPECT_EQ(seenAtChange[6]->dnsBackup.count("Wi-Fi"), 1u);
-    EXPECT_EQ(seenAtChange[7]->dnsBackup.at("USB LAN"), "10.0.0.54 10.0.0.53");
-
-    // What tear-down cannot undo stays for the next start, which tries once and forgets it.
-    script.answer("networksetup -setdnsservers Wi-Fi Empty", {1, "timed out"});
-    journaled.teardown();
+// What a tear-down cannot undo stays in the journal for the next start, which tries once and
+// forgets it (the service's own restart is followed in tests/service); a journal that cannot be
+// read is removed.
+TEST(Routing, WhatTeardownCouldNotUndoStaysInTheJournalForOneTry) {
+    Machine machine;
+    auto routing = machine.routing();
+    routing.configure("utun4", "203.0.113.7", "192.168.1.1", false, "");
+    machine.fake.failMatching("-setdnsservers Wi-Fi Empty");
+    routing.teardown();
     EXPECT_EQ(RoutingJournal::load(), (RoutingJournal::Record{"", "", "", false, {{"Wi-Fi", ""}}}));
-    script.clear();
-    Routing::recoverFromJournal(log, script.runner());
-    EXPECT_THAT(script.lines(), ElementsAre("networksetup -setdnsservers Wi-Fi Empty"));
+    Routing::recoverFromJournal(machine.log);
+    EXPECT_EQ(machine.fake.calls().back(), "networksetup -setdnsservers Wi-Fi Empty");
     EXPECT_FALSE(std::filesystem::exists(RoutingJournal::path()));
-    EXPECT_TRUE(
-        logged("routing: найден журнал изменений прошлого запуска, возвращаю сеть в прежнее состояние"));
 
-    script.clear();
-    auto untouched = messages().size();
-    Routing::recoverFromJournal(log, script.runner());
-    EXPECT_TRUE(script.calls().empty());
-    EXPECT_EQ(messages().size(), untouched);
-
+    auto calls = machine.fake.callCount();
     test::writeFile(RoutingJournal::path(), "{\"serverIP\": 7");
-    Routing::recoverFromJournal(log, script.runner());
-    EXPECT_TRUE(script.calls().empty());
+    Routing::recoverFromJournal(machine.log);
+    Routing::recoverFromJournal(machine.log);
+    EXPECT_EQ(machine.fake.callCount(), calls);
     EXPECT_FALSE(std::filesystem::exists(RoutingJournal::path()));
-    EXPECT_EQ(messages().back().rfind("routing: журнал изменений прошлого запуска не читается, удаляю: ", 0),
-              0u);
+    EXPECT_TRUE(machine.messages().back().starts_with(
+        "routing: журнал изменений прошлого запуска не читается, удаляю: "));
 }
 
-TEST(RoutingReaders, ResolveIPv4KeepsDottedQuadsAndAsksTheResolverForTheRest) {
+TEST(Routing, ReadersOfDefaultRouteInterfacesAndServerAddress) {
+    Machine machine;
+    auto up = Routing::upInterfaces();
+    auto loopback =
+        std::find_if(up.begin(), up.end(), [](auto& name) { return Routing::ipv4(name) == "127.0.0.1"; });
+    ASSERT_NE(loopback, up.end());
+    EXPECT_EQ(Routing::ipv4("no-such-interface0"), "");
+    machine.fake.setRoutes(json::array({FakeSystem::route("inet", "default", "192.168.1.1", *loopback)}));
+    auto reading = Routing::defaultRoute();
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading->gateway, "192.168.1.1");
+    EXPECT_EQ(reading->iface, *loopback);
+    EXPECT_EQ(reading->localIP, "127.0.0.1");
+    // A default route straight to an interface has no gateway line: no reading.
+    machine.fake.setRoutes(json::array({FakeSystem::route("inet", "default", "", "utun4")}));
+    EXPECT_FALSE(Routing::defaultRoute());
+    machine.fake.setRoutes(json::array());
+    EXPECT_FALSE(Routing::defaultRoute());
+
     EXPECT_EQ(Routing::resolveIPv4("203.0.113.7"), "203.0.113.7");
-    EXPECT_EQ(Routing::resolveIPv4("localhost"), "127.0.0.1");
     // Shorthand the classic parser accepts is not a dotted quad: the resolver spells it out.
     EXPECT_EQ(Routing::resolveIPv4("127.1"), "127.0.0.1");
-    EXPECT_EQ(Routing::resolveIPv4(""), std::nullopt);
     EXPECT_EQ(Routing::resolveIPv4(std::string("127.0.0.1\0evil", 14)), std::nullopt);
+    // A name that resolves to nothing stops the set-up before any command.
+    auto calls = machine.fake.callCount();
+    EXPECT_THROW(machine.routing().configure("utun4", "", "192.168.1.1", false, "en0"), RoutingError);
+    EXPECT_EQ(machine.fake.callCount(), calls);
 }
 
 } // namespace

@@ -1,7 +1,5 @@
-orvex_test(daemon_tunnel LABEL unit LIBS OrvexDaemon SOURCES ${CMAKE_CURRENT_LIST_DIR}/TunnelTest.cpp)
 # The tunnel in-process against fake engines and fake system tools: real child processes.
-orvex_test(daemon_tunnel_process LABEL component TIMEOUT 300 LIBS OrvexDaemon AccountServerFixture SOURCES
+orvex_test(daemon_tunnel_process LABEL component TIMEOUT 300 LIBS OrvexDaemon SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/TunnelProcessTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FakeEngine.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FakeSystem.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ScriptedRunner.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/FakeSystem.cpp)
