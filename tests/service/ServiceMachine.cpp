@@ -1,7 +1,7 @@
 #include "ServiceMachine.h"
 
+#include <algorithm>
 #include <csignal>
-#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -26,20 +26,28 @@ void placeExecutable(const std::string& to) {
     if (error) fs::copy_file(ORVEX_EXECUTABLE, to);
 }
 
+ChildProcess spawnService(const std::string& root, int descriptorLimit) {
+    ChildProcess::Options options;
+    options.output = ChildProcess::Redirect::toFile(root + "/service.out");
+    options.error = options.output;
+    std::string program = bundle(root) + "/MacOS/ORVEX";
+    if (descriptorLimit <= 0) return ChildProcess::spawn(program, {"-service"}, options);
+    // The shell becomes the service, which keeps the limit and the process id.
+    return ChildProcess::spawn(
+        "/bin/sh",
+        {"-c", "ulimit -n " + std::to_string(descriptorLimit) + " && exec \"$0\" -service", program},
+        options);
+}
+
 std::vector<pid_t> allProcesses() {
     std::vector<pid_t> pids;
-    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), &::closedir);
-    if (!proc) return pids;
-    while (dirent* entry = ::readdir(proc.get())) {
-        char* end = nullptr;
-        long pid = std::strtol(entry->d_name, &end, 10);
-        if (end != entry->d_name && *end == '\0') pids.push_back(static_cast<pid_t>(pid));
-    }
+    for (const auto& entry : fs::directory_iterator("/proc"))
+        if (std::string name = entry.path().filename(); std::ranges::all_of(name, ::isdigit))
+            pids.push_back(std::stoi(name));
     return pids;
 }
 
-} // namespace
-
+// Whether the process is still there (a zombie counts as gone).
 bool processAlive(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
@@ -47,6 +55,8 @@ bool processAlive(pid_t pid) {
     auto close = line.rfind(')');
     return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
 }
+
+} // namespace
 
 ServiceMachine::ServiceMachine() : root_("ORVEX_ROOT", dir_.path()), home_("HOME", dir_.path() + "/home") {
     system_ = std::make_unique<FakeSystem>(root());
@@ -104,28 +114,15 @@ std::string ServiceMachine::engineDir() const { return bundle(root()) + "/Resour
 std::string ServiceMachine::stateDir() const { return root() + "/Library/Logs/ORVEX"; }
 std::string ServiceMachine::socketPath() const { return root() + "/var/run/orvex-vpn.sock"; }
 
-ChildProcess ServiceMachine::spawnService(int descriptorLimit) const {
-    ChildProcess::Options options;
-    options.output = ChildProcess::Redirect::toFile(root() + "/service.out");
-    options.error = ChildProcess::Redirect::toFile(root() + "/service.out");
-    std::string program = bundle(root()) + "/MacOS/ORVEX";
-    if (descriptorLimit <= 0) return ChildProcess::spawn(program, {"-service"}, options);
-    // The shell becomes the service, which keeps the limit and the process id.
-    return ChildProcess::spawn(
-        "/bin/sh",
-        {"-c", "ulimit -n " + std::to_string(descriptorLimit) + " && exec \"$0\" -service", program},
-        options);
-}
+ChildProcess ServiceMachine::startAnother() const { return spawnService(root(), 0); }
 
 void ServiceMachine::start(int descriptorLimit) {
-    service_.emplace(spawnService(descriptorLimit));
+    service_.emplace(spawnService(root(), descriptorLimit));
     bool answering = waitUntil([&] { return DaemonClient::isRunning() || !service_->running(); },
                                std::chrono::seconds(30));
     if (!answering || !service_->running())
         throw std::runtime_error("the service did not start:\n" + readFile(root() + "/service.out") + log());
 }
-
-ChildProcess ServiceMachine::startAnother() { return spawnService(); }
 
 int ServiceMachine::stop(int signal) {
     ::kill(service_->pid(), signal);
@@ -169,19 +166,8 @@ std::vector<pid_t> ServiceMachine::enginePids(const std::string& name) const {
 }
 
 size_t ServiceMachine::serviceDescriptors() const {
-    size_t count = 0;
-    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid()) + "/fd")) {
-        (void)entry;
-        ++count;
-    }
-    return count;
-}
-
-size_t ServiceMachine::serviceResidentKiB() const {
-    std::istringstream status(readFile("/proc/" + std::to_string(pid()) + "/status"));
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("VmRSS:")) return std::stoul(line.substr(6));
-    return 0;
+    fs::directory_iterator folder("/proc/" + std::to_string(pid()) + "/fd");
+    return static_cast<size_t>(std::distance(fs::begin(folder), fs::end(folder)));
 }
 
 std::string ServiceMachine::link(const std::string& address, int port) {

@@ -13,11 +13,9 @@
 
 namespace orvex::test {
 
-// A scratch Mac for the real `orvex -service`: a temporary ORVEX_ROOT with the fake network
-// tools, logging switched on, and an application bundle holding a copy of the executable in
-// Contents/MacOS and the fake engine programs with their data files in
-// Contents/Resources/engine, where the service looks for them. ORVEX_ROOT and HOME point
-// there for the life of the object, so DaemonClient in the test reaches this service.
+// A scratch Mac for the real `orvex -service`: a temporary ORVEX_ROOT (and HOME, so DaemonClient
+// reaches this service) with the fake network tools, logging on, and an application bundle with
+// the executable and the fake engines of tests/fixtures where the service looks for them.
 class ServiceMachine {
 public:
     ServiceMachine();
@@ -33,18 +31,16 @@ public:
 
     // Puts `program` in the engine folder under `name` ("xray", "tun2socks") instead of the fake.
     void useEngine(const std::string& name, const std::string& program);
-
-    // The fake engine's mode (tests/fixtures/xray, tun2socks): "exit", "silent", "stubborn";
-    // empty for its normal behaviour.
+    // The fake engine's mode: "exit", "silent", "stubborn"; empty for its normal behaviour.
     void setEngineBehaviour(const std::string& name, const std::string& mode);
     // One JSON record per start of the fake engine `name`: pid, args, cwd, inherited fds.
     std::vector<nlohmann::json> engineRuns(const std::string& name) const;
 
-    // Starts the service and waits until it answers a ping. A `descriptorLimit` above zero is
-    // set as its soft and hard RLIMIT_NOFILE before it runs.
+    // Starts the service and waits until it answers a ping, with `descriptorLimit` (when above
+    // zero) as its RLIMIT_NOFILE.
     void start(int descriptorLimit = 0);
     // Starts another instance without stopping the first.
-    ChildProcess startAnother();
+    ChildProcess startAnother() const;
     // Sends `signal` and waits for the service to end; its exit status.
     int stop(int signal = 15);
     bool running() const { return service_ && service_->running(); }
@@ -53,32 +49,23 @@ public:
     std::string log() const;
     bool waitForLog(const std::string& text,
                     std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
-    // How often `text` occurs in the log.
     size_t logCount(const std::string& text) const;
 
     // Every process but the service whose command line mentions this machine's folder: the
-    // engine programs the service started and anything they left behind.
+    // engines the service started and anything they left behind.
     std::vector<pid_t> strayProcesses() const;
-    // The stray processes started from the engine program `name` ("xray", "tun2socks").
     std::vector<pid_t> enginePids(const std::string& name) const;
-    // Descriptors the service holds open, and its resident memory in kB.
     size_t serviceDescriptors() const;
-    size_t serviceResidentKiB() const;
 
     // A link to a server whose address is an IPv4 literal, so no name lookup is involved.
     static std::string link(const std::string& address = "203.0.113.9", int port = 443);
 
 private:
-    ChildProcess spawnService(int descriptorLimit = 0) const;
-
     TempDir dir_;
     ScopedEnv root_;
     ScopedEnv home_;
     std::unique_ptr<FakeSystem> system_;
     std::optional<ChildProcess> service_;
 };
-
-// Whether the process is still there (a zombie counts as gone).
-bool processAlive(pid_t pid);
 
 } // namespace orvex::test
