@@ -1,9 +1,9 @@
-// The real executable, run as a child: roles, exit statuses and the standard streams.
+// The real executable, run as a child: roles, exit statuses and the standard streams. Every
+// other start is the application's, followed by the interface's own tests.
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
-#include "ChildProcess.h"
 #include "TestSupport.h"
 
 using namespace orvex;
@@ -13,8 +13,11 @@ namespace {
 
 struct Outcome {
     int status;
-    std::string out;
-    std::string err;
+    std::string out, err;
+    bool operator==(const Outcome&) const = default;
+    friend std::ostream& operator<<(std::ostream& o, const Outcome& run) {
+        return o << run.status << " [" << run.out << "] [" << run.err << "]";
+    }
 };
 
 Outcome runOrvex(const std::string& program, const std::string& arguments) {
@@ -42,67 +45,31 @@ void writeInfoPlist(const std::string& path, plist_t version, bool binary) {
 
 } // namespace
 
-TEST(Entry, VersionOutsideABundleIsDevAndIgnoresFurtherArguments) {
-    auto outcome = runOrvex(ORVEX_EXECUTABLE, "-version");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.out, "0.0.0-dev\n");
-    EXPECT_EQ(outcome.err, "");
-    outcome = runOrvex(ORVEX_EXECUTABLE, "-version extra -service");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.out, "0.0.0-dev\n");
-}
-
-TEST(Entry, VersionComesFromTheBundleInfoPlist) {
+TEST(Entry, VersionAndInstallerRolesAnswerOnTheirStreams) {
+    for (const char* arguments : {"-version", "-version extra -service"})
+        EXPECT_EQ(runOrvex(ORVEX_EXECUTABLE, arguments), (Outcome{0, "0.0.0-dev\n", ""})) << arguments;
+    {
+        // Beside the build's executable there is no engine folder to install: one line on
+        // standard error.
+        test::TempDir root;
+        test::ScopedEnv relocated("ORVEX_ROOT", root.path());
+        std::string engine = fs::path(ORVEX_EXECUTABLE).parent_path() / "engine";
+        EXPECT_EQ(runOrvex(ORVEX_EXECUTABLE, "-install-service"),
+                  (Outcome{1, "", "не найден движок рядом с приложением: " + engine + "\n"}));
+    }
     test::TempDir dir;
     std::string contents = dir / "ORVEX.app/Contents";
     fs::create_directories(contents + "/MacOS");
     fs::copy_file(ORVEX_EXECUTABLE, contents + "/MacOS/ORVEX");
+    // Started through a symbolic link, the program still finds its own bundle.
+    fs::create_symlink(contents + "/MacOS/ORVEX", dir / "link");
     for (bool binary : {false, true}) {
         writeInfoPlist(contents + "/Info.plist", plist_new_string(binary ? "2.4.1" : "2.4.0"), binary);
-        // Started through a symbolic link, the program still finds its own bundle.
-        fs::remove(dir / "link");
-        fs::create_symlink(contents + "/MacOS/ORVEX", dir / "link");
-        auto outcome = runOrvex(dir / "link", "-version");
-        EXPECT_EQ(outcome.out, binary ? "2.4.1\n" : "2.4.0\n");
+        EXPECT_EQ(runOrvex(dir / "link", "-version").out, binary ? "2.4.1\n" : "2.4.0\n");
     }
     // A key that is not a text, or a file that is no property list, falls back.
     writeInfoPlist(contents + "/Info.plist", plist_new_uint(3), false);
     EXPECT_EQ(runOrvex(contents + "/MacOS/ORVEX", "-version").out, "0.0.0-dev\n");
     test::writeFile(contents + "/Info.plist", "not a plist");
     EXPECT_EQ(runOrvex(contents + "/MacOS/ORVEX", "-version").out, "0.0.0-dev\n");
-}
-
-// With the application already running, every other start is the application's too: it hands
-// over to the running one and ends at once, printing nothing.
-TEST(Entry, AnythingElseStartsTheApplication) {
-    test::TempDir dir;
-    test::ScopedEnv root("ORVEX_ROOT", dir.path());
-    test::ScopedEnv home("HOME", dir / "home");
-    test::ScopedEnv display("QT_QPA_PLATFORM", "offscreen");
-    test::ScopedEnv mirrors("ORVEX_UPDATE_MIRRORS", "https://127.0.0.1:9/,https://127.0.0.1:9/");
-    ChildProcess first = ChildProcess::spawn(ORVEX_EXECUTABLE, {});
-    ASSERT_TRUE(test::waitUntil([&] {
-        for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
-            if (entry.is_socket() && entry.path().filename().string().starts_with("net.orvex.app-"))
-                return true;
-        return false;
-    })) << "the first start never began listening";
-    // Matching is exact: a role in other letter case is the application's, not the service's.
-    for (std::string role : {"-Service", "-VERSION", "", "--service", "orvexvpn://update"}) {
-        auto outcome = runOrvex(ORVEX_EXECUTABLE, role);
-        EXPECT_EQ(outcome.status, 0) << role;
-        EXPECT_EQ(outcome.out, "") << role;
-    }
-    EXPECT_TRUE(first.running());
-}
-
-TEST(Entry, AFailingInstallerLeavesOneLineOnStandardError) {
-    test::TempDir root;
-    test::ScopedEnv relocated("ORVEX_ROOT", root.path());
-    // Beside the build's executable there is no engine folder to install.
-    auto outcome = runOrvex(ORVEX_EXECUTABLE, "-install-service");
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, "не найден движок рядом с приложением: " +
-                               (fs::path(ORVEX_EXECUTABLE).parent_path() / "engine").string() + "\n");
 }
