@@ -104,7 +104,7 @@ std::string serialize(const json& config) {
 }
 
 json transparentInbound(const char* network, const char* mode, std::int64_t port) {
-    return {{"tag", std::string("transparent-") + network},
+    return {{"tag", std::string("transparent-") + mode},
             {"listen", "127.0.0.1"},
             {"port", port},
             {"protocol", "dokodemo-door"},
@@ -122,12 +122,15 @@ std::string build(const VlessLink& link, bool splitRu, const std::string& sendTh
 
 std::string buildTransparent(const VlessLink& link, bool splitRu, const std::string& sendThroughIP,
                              const std::string& sendThroughInterface, const LocalSocks& socks, bool blockAds,
-                             bool verbose, std::int64_t transparentPort) {
+                             bool verbose, std::int64_t transparentPort, std::int64_t tproxyPort) {
     json config = document(link, splitRu, sendThroughIP, sendThroughInterface, socks, blockAds, verbose);
     // TPROXY's mode would read a redirected connection's destination from its local address,
-    // which the redirect has replaced: TCP needs the redirect mode, UDP the TPROXY one.
+    // which the redirect has replaced: redirected TCP needs the redirect mode. DNS over TCP
+    // cannot be redirected after it is steered to the pair (one address rewrite per
+    // connection), so it comes by TPROXY with the UDP, to a port of its own: two listeners
+    // cannot share one TCP port.
     config["inbounds"].push_back(transparentInbound("tcp", "redirect", transparentPort));
-    config["inbounds"].push_back(transparentInbound("udp", "tproxy", transparentPort));
+    config["inbounds"].push_back(transparentInbound("tcp,udp", "tproxy", tproxyPort));
     for (auto& outbound : config["outbounds"])
         if (outbound["protocol"] != "blackhole") outbound["streamSettings"]["sockopt"]["mark"] = engineMark;
     return serialize(config);

@@ -42,12 +42,13 @@ std::string build(const VlessLink& link, bool splitRu, const std::string& sendTh
                   const std::string& sendThroughInterface, const LocalSocks& socks, bool blockAds,
                   bool verbose);
 
-// The Linux form of `build`: the same plus two transparent inbounds on
-// 127.0.0.1:`transparentPort`, one for the TCP that nftables redirects there (its destination
-// read from the redirect) and one for the UDP it hands over by TPROXY, and the engine's mark
-// on the outbounds that connect, so that the capture leaves them alone.
+// The Linux form of `build`: the same plus two transparent inbounds, one on
+// 127.0.0.1:`transparentPort` for the TCP that nftables redirects there (its destination read
+// from the redirect) and one on 127.0.0.1:`tproxyPort` for what it hands over by TPROXY (UDP,
+// and TCP to the DNS pair), and the engine's mark on the outbounds that connect, so that the
+// capture leaves them alone.
 std::string buildTransparent(const VlessLink& link, bool splitRu, const std::string& sendThroughIP,
                              const std::string& sendThroughInterface, const LocalSocks& socks, bool blockAds,
-                             bool verbose, std::int64_t transparentPort);
+                             bool verbose, std::int64_t transparentPort, std::int64_t tproxyPort);
 
 } // namespace orvex::XrayConfig

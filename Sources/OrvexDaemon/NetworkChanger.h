@@ -30,7 +30,8 @@ public:
         std::string gateway;              // the current default route's gateway
         bool blockAds = false;            // chooses the DNS pair
         std::string physicalIface;        // split routing's direct exit; empty when split is off
-        std::int64_t transparentPort = 0; // the engine's transparent inbound, where it has one
+        std::int64_t transparentPort = 0; // the engine's inbound for redirected TCP, where it has one
+        std::int64_t tproxyPort = 0;      // its TPROXY inbound: UDP, and TCP to the DNS pair
     };
     using InterfaceReader = std::function<std::set<std::string>()>;
 

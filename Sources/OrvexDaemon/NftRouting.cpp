@@ -25,7 +25,9 @@ constexpr const char* table = "orvex";
 // whatever table of ours is there within the same transaction. The capture's exemptions come
 // first in both chains that capture: the engine's own connections, anything for this machine
 // (without that, the engine's UDP replies from its transparent socket are captured again and
-// reach the application from the wrong address) and the VPN server.
+// reach the application from the wrong address) and the VPN server. IPv6 is refused, not
+// silently dropped, so that applications fall back to IPv4 at once instead of waiting out
+// their connect timeouts.
 constexpr const char* captureTemplate = R"(table inet orvex
 delete table inet orvex
 table inet orvex {
@@ -34,7 +36,7 @@ table inet orvex {
 		meta mark @ENGINE@ return
 		fib daddr type local return
 		ip daddr @SERVER@ return
-		udp dport 53 dnat ip to numgen inc mod 2 map { 0 : @DNS1@, 1 : @DNS2@ }
+		meta nfproto ipv4 meta l4proto { tcp, udp } th dport 53 dnat ip to numgen inc mod 2 map { 0 : @DNS1@, 1 : @DNS2@ }
 		meta nfproto ipv4 meta l4proto tcp redirect to :@PORT@
 	}
 	chain mark_udp {
@@ -43,15 +45,17 @@ table inet orvex {
 		fib daddr type local return
 		ip daddr @SERVER@ return
 		meta nfproto ipv4 meta l4proto udp meta mark set @MARK@
+		meta nfproto ipv4 meta l4proto tcp th dport 53 meta mark set @MARK@
 	}
 	chain hand_udp {
 		type filter hook prerouting priority mangle; policy accept;
-		meta nfproto ipv4 meta l4proto udp meta mark @MARK@ tproxy ip to 127.0.0.1:@PORT@ accept
+		meta nfproto ipv4 meta l4proto { tcp, udp } meta mark @MARK@ tproxy ip to 127.0.0.1:@TPROXY@ accept
 	}
 	chain drop_ipv6 {
 		type filter hook output priority filter; policy accept;
 		meta nfproto ipv6 oif "lo" accept
-		meta nfproto ipv6 drop
+		meta nfproto ipv6 meta l4proto tcp reject with tcp reset
+		meta nfproto ipv6 reject with icmpx type admin-prohibited
 	}
 }
 )";
@@ -107,11 +111,13 @@ NftRouting::NftRouting(Log& log, Shell::Runner runner) : log_(log), runner_(std:
 std::string NftRouting::journalPath() { return Paths::daemonStateDir() + "/capture.nft"; }
 
 std::string NftRouting::captureRuleset(const std::string& serverIP, std::int64_t port,
+                                       std::int64_t tproxyPort,
                                        const std::pair<std::string, std::string>& dns) {
     return filled(captureTemplate, {{"@ENGINE@", hex(XrayConfig::engineMark)},
                                     {"@MARK@", hex(captureMark)},
                                     {"@SERVER@", serverIP},
                                     {"@PORT@", std::to_string(port)},
+                                    {"@TPROXY@", std::to_string(tproxyPort)},
                                     {"@DNS1@", dns.first},
                                     {"@DNS2@", dns.second}});
 }
@@ -148,8 +154,8 @@ void NftRouting::configure(const Capture& capture) {
     auto address = Routing::resolveIPv4(capture.serverHost);
     if (!address) throw RoutingError::step("не удалось определить IP сервера (" + capture.serverHost + ")");
 
-    if (!writeJournal(
-            captureRuleset(*address, capture.transparentPort, XrayConfig::dnsPair(capture.blockAds))))
+    if (!writeJournal(captureRuleset(*address, capture.transparentPort, capture.tproxyPort,
+                                     XrayConfig::dnsPair(capture.blockAds))))
         fail("не удалось записать журнал изменений сети");
     // A hold being replaced has left the rule and the route in place.
     if (!ruleAdded_ && !(ruleAdded_ = run(ipTool, with({"rule", "add"}, ruleWords()))))

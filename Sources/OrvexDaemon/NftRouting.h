@@ -15,10 +15,10 @@ class Log;
 
 // The Linux network changes behind one tunnel. Everything lives in one nftables table,
 // `inet orvex`, replaced in one nft transaction so that it is either wholly in or not there:
-// TCP is redirected to the engine's transparent port, UDP is marked and handed to the same
-// port by TPROXY, port-53 datagrams are steered to the DNS pair first, IPv6 is dropped. The
-// marked datagrams reach the engine through a policy-routing rule and a local route in a
-// table of our own. The ruleset file is written before any change and stays until all is
+// TCP is redirected to the engine's transparent port; UDP, and TCP to port 53, are marked and
+// handed to its TPROXY port; every port-53 query is steered to the DNS pair first; IPv6 is
+// refused. The marked packets reach the engine through a policy-routing rule and a local route
+// in a table of our own. The ruleset file is written before any change and stays until all is
 // undone: it is the crash journal, and the next start replays it as a tear-down.
 class NftRouting : public NetworkChanger {
 public:
@@ -45,7 +45,7 @@ public:
     static std::optional<DefaultRoute> defaultRoute(const Shell::Runner& runner = Shell::run);
 
     static std::string journalPath();
-    static std::string captureRuleset(const std::string& serverIP, std::int64_t port,
+    static std::string captureRuleset(const std::string& serverIP, std::int64_t port, std::int64_t tproxyPort,
                                       const std::pair<std::string, std::string>& dns);
     static std::string holdRuleset();
 

@@ -236,12 +236,16 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
         // The transparent inbound takes the captured TCP and UDP on a port of its own; the
         // SOCKS one stays, as the readiness and health checks knock on it.
         std::int64_t transparentPort = 0;
+        std::int64_t tproxyPort = 0;
         while (changer->transparent() && (transparentPort == 0 || transparentPort == socks.port))
             transparentPort = LocalSocks::allocate().port;
+        while (changer->transparent() &&
+               (tproxyPort == 0 || tproxyPort == socks.port || tproxyPort == transparentPort))
+            tproxyPort = LocalSocks::allocate().port;
         std::string config =
             changer->transparent()
                 ? XrayConfig::buildTransparent(link, split, route->localIP, route->iface, socks, blockAds,
-                                               log_.isEnabled(), transparentPort)
+                                               log_.isEnabled(), transparentPort, tproxyPort)
                 : XrayConfig::build(link, split, route->localIP, route->iface, socks, blockAds,
                                     log_.isEnabled());
         // The file holds the user's id and the local proxy's password: readable by root only.
@@ -273,7 +277,7 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
         // A hold in place is replaced by the capture in the same transaction, not lifted first.
         if (changer_ && changer_->transparent()) changer = std::move(changer_);
         changer->configure({name, link.address, route->gateway, blockAds,
-                            split ? route->iface : std::string(), transparentPort});
+                            split ? route->iface : std::string(), transparentPort, tproxyPort});
         changer_ = std::move(changer);
 
         {

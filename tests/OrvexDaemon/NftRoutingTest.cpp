@@ -18,12 +18,13 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 constexpr int port = 12345;
+constexpr int tproxyPort = 12346;
 
 class NftRoutingTest : public ::testing::Test {
 protected:
     NftRouting changer() { return NftRouting(log); }
     NetworkChanger::Capture capture(bool blockAds = true) {
-        return {"", "203.0.113.7", "", blockAds, "", port};
+        return {"", "203.0.113.7", "", blockAds, "", port, tproxyPort};
     }
 
     bool nothingLeft() {
@@ -52,10 +53,16 @@ TEST_F(NftRoutingTest, ConnectCapturesAllButTheExemptAndSteersDNSToThePair) {
         routing.configure(capture(row.blockAds));
         expectLines(net.table(),
                     {"type nat hook output", "meta mark 0xff return", "fib daddr type local return",
-                     "ip daddr 203.0.113.7 return", "udp dport 53 dnat ip to numgen inc mod 2 " + row.dns,
+                     "ip daddr 203.0.113.7 return",
+                     "meta l4proto { tcp, udp } th dport 53 dnat ip to numgen inc mod 2 " + row.dns,
                      "meta l4proto tcp redirect to :12345", "meta l4proto udp meta mark set 0x4f52",
-                     "meta mark 0x4f52 tproxy ip to 127.0.0.1:12345 accept",
-                     "meta nfproto ipv6 oif \"lo\" accept", "meta nfproto ipv6 drop"});
+                     "meta l4proto tcp th dport 53 meta mark set 0x4f52",
+                     "meta l4proto { tcp, udp } meta mark 0x4f52 tproxy ip to 127.0.0.1:12346 accept",
+                     "meta nfproto ipv6 oif \"lo\" accept",
+                     "meta nfproto ipv6 meta l4proto tcp reject with tcp reset",
+                     "meta nfproto ipv6 reject with icmpx type admin-prohibited"});
+        // DNS is steered before the redirect could take TCP queries elsewhere.
+        EXPECT_LT(net.table().find("th dport 53 dnat"), net.table().find("redirect to"));
         // The exemptions come before the capture in both chains that capture.
         EXPECT_LT(net.table().find("fib daddr type local return"), net.table().find("meta mark set"));
         EXPECT_LT(net.table().rfind("ip daddr 203.0.113.7 return"), net.table().find("meta mark set"));

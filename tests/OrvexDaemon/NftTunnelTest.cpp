@@ -12,6 +12,7 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace orvex {
 namespace {
@@ -76,8 +77,9 @@ TEST_F(NftTunnel, ConnectCapturesIntoTheEngineWithoutABridgeAndDisconnectUndoesA
     auto config = nlohmann::json::parse(test::readFile(Paths::generatedConfig()));
     auto socks = config["inbounds"][0]["port"].get<std::int64_t>();
     auto port = config["inbounds"][1]["port"].get<std::int64_t>();
-    EXPECT_NE(port, socks);
-    EXPECT_EQ(config["inbounds"][2]["port"], port);
+    auto tproxy = config["inbounds"][2]["port"].get<std::int64_t>();
+    EXPECT_EQ((std::set<std::int64_t>{socks, port, tproxy}.size()), 3u);
+    EXPECT_EQ(config["inbounds"][2]["settings"]["network"], "tcp,udp");
     for (const auto& [index, mode] : {std::pair{1, "redirect"}, std::pair{2, "tproxy"}}) {
         const auto& inbound = config["inbounds"][index];
         EXPECT_EQ(inbound["protocol"], "dokodemo-door");
@@ -91,7 +93,8 @@ TEST_F(NftTunnel, ConnectCapturesIntoTheEngineWithoutABridgeAndDisconnectUndoesA
 
     std::string target = std::to_string(port);
     EXPECT_NE(net.table().find("redirect to :" + target), std::string::npos) << net.table();
-    EXPECT_NE(net.table().find("tproxy ip to 127.0.0.1:" + target), std::string::npos) << net.table();
+    EXPECT_NE(net.table().find("tproxy ip to 127.0.0.1:" + std::to_string(tproxy)), std::string::npos)
+        << net.table();
     EXPECT_NE(net.ip()["rule"].dump().find("fwmark"), std::string::npos);
 
     // The health monitor is content with the engine alone.

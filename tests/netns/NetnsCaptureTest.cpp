@@ -1,6 +1,7 @@
 // The real service capturing a client namespace's traffic with nftables and Debian's v2ray, in
 // the two-namespace world of tests/netns/world: where traffic and DNS queries come out, what
 // slips past the tunnel while its engine fails, and what a killed service leaves behind.
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -74,7 +75,11 @@ public:
         return got.ok() ? std::optional(got.output) : std::nullopt;
     }
     // The address in the answer to an A query from the client, "none" without one.
-    std::string resolve(const std::string& server) const { return world({"dns", name_, server}).output; }
+    std::string resolve(const std::string& server, bool tcp = false) const {
+        return world(tcp ? std::vector<std::string>{"dns", name_, server, "tcp"}
+                         : std::vector<std::string>{"dns", name_, server})
+            .output;
+    }
     // Packets from the client that headed elsewhere than the VLESS server: "IPv4 IPv6".
     std::string leaks() const { return world({"leaks", name_}).output; }
     void resetLeaks() const { world({"leaks", name_, "reset"}); }
@@ -191,8 +196,13 @@ TEST(NetnsCapture, TunnelCarriesTrafficAndDnsAndLeavesTheNetworkAsItFoundIt) {
     // Every query is steered to the pair of the ad-blocking setting, whatever resolver was asked.
     for (int query = 0; query < 2; ++query)
         EXPECT_TRUE(openPair.contains(world.resolve(plainResolver))) << service.log();
-    // IPv6 would pass beside the tunnel: it is held while connected.
+    EXPECT_TRUE(openPair.contains(world.resolve(plainResolver, true))) << "over TCP\n" << service.log();
+    // IPv6 would pass beside the tunnel: it is refused while connected, at once, so that
+    // applications fall back to IPv4 instead of waiting.
+    auto asked = std::chrono::steady_clock::now();
     EXPECT_FALSE(world.get(farEcho6));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1500))
+        << "the GET gives up after 2 s";
     // The service's own check goes through the tunnel as well.
     EXPECT_EQ(DaemonClient::checkInternet().exitIP, vlessIP) << service.log();
 
