@@ -1,4 +1,5 @@
-// HTTPS through the one libcurl wrapper, and the account server's client on top of it.
+// HTTPS through the one libcurl wrapper, and the account server's client on top of it; the
+// account flows of the interface drive every operation against the same server.
 #include "APIClient.h"
 #include "APIError.h"
 #include "APIServerFixture.h"
@@ -24,54 +25,16 @@ Code failureOf(const Http::Request& request) {
     return error->code;
 }
 
+std::string refusedBase() { return "https://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/"; }
+
 class APIClientTest : public ::testing::Test {
 protected:
     APIServerFixture fixture;
     std::unique_ptr<AccountServer> server = fixture.start();
     std::string token = server->token();
-
-    // The requests the server saw on `path`, oldest first.
-    std::vector<RecordedRequest> seenOn(const std::string& path) const {
-        std::vector<RecordedRequest> matches;
-        for (const auto& request : server->requests())
-            if (request.path == path) matches.push_back(request);
-        return matches;
-    }
 };
 
-std::string refusedBase() { return "https://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/"; }
-
 } // namespace
-
-TEST(Http, SendsMethodBodyAndHeadersInTheGivenOrder) {
-    HttpRawListener listener("HTTP/1.1 201 Created\r\nX-One: 1\r\nretry-after:  7 \r\nContent-Length: 2\r\n"
-                             "Connection: close\r\n\r\nok");
-    Http::Request request;
-    request.method = "POST";
-    request.url = listener.baseURL() + "api/x?q=1";
-    request.headers = {{"Zeta", "z"}, {"Content-Type", "application/json"}, {"Alpha", "a"}};
-    request.body = R"({"k":1})";
-    Http::Response response = Http::perform(request);
-    EXPECT_EQ(std::to_string(response.status) + " " + response.body + " " +
-                  response.header("Retry-After").value() + " " + response.header("x-one").value(),
-              "201 ok 7 1");
-    request.method = "GET";
-    request.body.reset();
-    request.headers = {};
-    Http::perform(request);
-    auto seen = listener.requests();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_TRUE(seen[0].starts_with("POST /api/x?q=1 HTTP/1.1\r\n")) << seen[0];
-    EXPECT_TRUE(seen[0].ends_with("\r\n\r\n{\"k\":1}"));
-    size_t zeta = seen[0].find("\r\nZeta: z\r\n"),
-           type = seen[0].find("\r\nContent-Type: application/json\r\n"),
-           alpha = seen[0].find("\r\nAlpha: a\r\n");
-    EXPECT_TRUE(zeta < type && type < alpha && alpha != std::string::npos) << seen[0];
-    EXPECT_TRUE(seen[0].find("Expect:") == std::string::npos && seen[0].find("Cookie") == std::string::npos);
-    // Neither a GET nor a POST without a content type of its own gets libcurl's form type.
-    EXPECT_TRUE(seen[1].starts_with("GET /api/x?q=1 HTTP/1.1\r\n"));
-    EXPECT_EQ(seen[1].find("Content-Type"), std::string::npos);
-}
 
 TEST(Http, TransportFailuresReadLikeThePlatformsURLErrors) {
     Http::Request request;
@@ -81,7 +44,6 @@ TEST(Http, TransportFailuresReadLikeThePlatformsURLErrors) {
     EXPECT_EQ(failureOf(request), Code::unsupportedURL);
     for (const char* invalid : {"file:///etc/passwd", "https://", "not a url"})
         EXPECT_FALSE(Http::isValidURL(invalid));
-    EXPECT_TRUE(Http::isValidURL("https://127.0.0.1:1/api/notifications?since=0"));
     // The idle limit spares an answer that keeps moving; the overall one and the idle one
     // both end a silent exchange.
     HttpRawListener trickling("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n0123456789",
@@ -101,21 +63,9 @@ TEST(Http, TransportFailuresReadLikeThePlatformsURLErrors) {
     }
 }
 
-TEST(Http, TrustsTheExtraCAOnlyWhenConfigured) {
+TEST(Http, TrustsTheExtraCAOnlyWhenConfiguredAndLimitsBodies) {
     APIServerFixture fixture;
     auto server = fixture.start();
-    Http::Request request;
-    request.url = server->baseURL() + "nothing-here";
-    EXPECT_EQ(Http::perform(request).status, 404);
-    for (auto ca : {std::optional<std::string>(), std::optional<std::string>("/nonexistent/ca.pem")}) {
-        ScopedEnv other("ORVEX_CA_FILE", ca);
-        EXPECT_EQ(failureOf(request), Code::serverCertificateUntrusted);
-    }
-}
-
-TEST(Http, LimitsAndStreamsBodies) {
-    APIServerFixture fixture;
-    auto server = fixture.start(false);
     std::string big(200000, 'x');
     server->setOverride("/big", Override{.body = big, .contentType = "application/octet-stream"});
     Http::Request request;
@@ -124,58 +74,75 @@ TEST(Http, LimitsAndStreamsBodies) {
     EXPECT_EQ(Http::perform(request).body, big);
     request.maxBytes = big.size() - 1;
     EXPECT_EQ(failureOf(request), Code::dataLengthExceedsMaximum);
+    for (auto ca : {std::optional<std::string>(), std::optional<std::string>("/nonexistent/ca.pem")}) {
+        ScopedEnv other("ORVEX_CA_FILE", ca);
+        EXPECT_EQ(failureOf(request), Code::serverCertificateUntrusted);
+    }
+    // A download sink's own failure comes through as it is, not as a transport error.
     request.maxBytes.reset();
-    std::string streamed;
-    request.onData = [&](std::string_view chunk) { streamed += chunk; };
-    EXPECT_TRUE(Http::perform(request).body.empty());
-    EXPECT_EQ(streamed, big);
-    // The sink's own failure comes through as it is, not as a transport error.
     request.onData = [](std::string_view) { throw std::runtime_error("disk full"); };
     EXPECT_EQ(whatOf([&] { Http::perform(request); }), "disk full");
 }
 
-TEST_F(APIClientTest, SendsTheHeadersAndContentTypesTheServerExpects) {
+TEST_F(APIClientTest, SendsTheHeadersQueriesAndContentTypesTheServerExpects) {
     APIClient client({server->baseURL()});
     APIClient::setAppVersion("1.2.3");
     client.config(token);
     client.changeServer(token, 2);
     client.logout(token);
-    client.uploadSupportFile(token, "a.txt", "bytes");
+    for (std::int64_t since : {-1, 0}) client.notifications(token, since);
+    client.auth(AccountServer::signInCode, "L");
     EXPECT_EQ(thrown<APIError>([&] { client.subscription(""); }).value().status, 401);
     APIClient::setAppVersion("0.0.0-dev");
+    utsname names{};
+    ASSERT_EQ(uname(&names), 0);
     auto seen = server->requests();
-    ASSERT_EQ(seen.size(), 5u);
-    // Every request carries the application's and the device's headers, and no cookie.
+    ASSERT_EQ(seen.size(), 7u);
     for (const RecordedRequest& request : seen) {
         EXPECT_EQ(request.header("X-App-Version"), "1.2.3");
         EXPECT_EQ(request.header("X-Device-Platform"), "linux");
-        EXPECT_EQ(request.header("X-Device-Model"), APIClient::deviceModel());
-        EXPECT_EQ(request.header("X-Device-System"), APIClient::systemVersion());
+        EXPECT_EQ(request.header("X-Device-Model"), SystemInfo::model());
+        EXPECT_EQ(request.header("X-Device-System"), std::string("Linux ") + names.release);
         EXPECT_FALSE(request.hasHeader("Cookie"));
     }
+    EXPECT_TRUE(!SystemInfo::model().empty() && SystemInfo::model().find('\n') == std::string::npos);
     EXPECT_EQ(seen[0].header("Authorization"), "Bearer " + token);
-    EXPECT_FALSE(seen[0].hasHeader("Content-Type"));
+    EXPECT_FALSE(seen[0].hasHeader("Content-Type") || seen[2].hasHeader("Content-Type"));
     EXPECT_EQ(seen[1].header("Content-Type"), "application/json");
     EXPECT_EQ(seen[1].body, R"({"server_id":2})");
     EXPECT_EQ(seen[2].method, "POST");
-    EXPECT_FALSE(seen[2].hasHeader("Content-Type"));
-    EXPECT_EQ(seen[3].header("Content-Type"), "application/octet-stream");
-    EXPECT_FALSE(seen[4].hasHeader("Authorization"));
-    // The order on the wire, which only a raw listener keeps; one content type only.
-    HttpRawListener raw("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    APIClient({raw.baseURL()})
-        .perform("POST", "api/support/messages/file?filename=x", "t0k", "data", "application/octet-stream");
+    EXPECT_EQ(seen[3].query + "|" + seen[4].query, "|since=0");
+    auto auth = nlohmann::json::parse(seen[5].body);
+    EXPECT_EQ(auth["platform"].get<std::string>() + "|" + auth["system_version"].get<std::string>(),
+              std::string("linux|Linux ") + names.release);
+    EXPECT_FALSE(seen[5].hasHeader("Authorization") || seen[6].hasHeader("Authorization"));
+    // On the wire, which only a raw listener keeps: the headers in this order, one content type
+    // and no "Expect" that libcurl adds to large bodies; a lowercase answer header still counts.
+    std::string busy = R"({"detail":"занят"})", upload(1'100'000, 'd');
+    HttpRawListener raw("HTTP/1.1 503 Busy\r\nretry-after:  7 \r\nContent-Length: " +
+                        std::to_string(busy.size()) + "\r\nConnection: close\r\n\r\n" + busy);
+    APIError refused =
+        thrown<APIError>([&] {
+            APIClient({raw.baseURL()})
+                .perform("POST", "api/x?filename=x", "t0k", upload, "application/octet-stream");
+        }).value();
+    EXPECT_EQ(std::to_string(refused.status) + " " + refused.what() + " " +
+                  std::to_string(refused.retryAfter),
+              "503 занят 7");
     std::string wire = raw.requests().at(0);
+    EXPECT_TRUE(wire.starts_with("POST /api/x?filename=x HTTP/1.1\r\n") &&
+                wire.ends_with("\r\n\r\n" + upload));
     size_t previous = 0;
     for (const char* line :
          {"\r\nContent-Type: application/octet-stream\r\n", "\r\nAuthorization: Bearer t0k\r\n",
           "\r\nX-App-Version: 0.0.0-dev\r\n", "\r\nX-Device-Platform: linux\r\n",
           "\r\nX-Device-Model: ", "\r\nX-Device-System: "}) {
         size_t at = wire.find(line);
-        EXPECT_TRUE(at != std::string::npos && at > previous) << line << " in " << wire;
+        EXPECT_TRUE(at != std::string::npos && at > previous) << line << " in " << wire.substr(0, 400);
         previous = at;
     }
     EXPECT_EQ(wire.find("Content-Type"), wire.rfind("Content-Type"));
+    EXPECT_EQ(wire.find("Expect:"), std::string::npos);
 }
 
 TEST_F(APIClientTest, MovesToTheNextBaseOnlyWithoutAnHTTPAnswer) {
@@ -186,35 +153,24 @@ TEST_F(APIClientTest, MovesToTheNextBaseOnlyWithoutAnHTTPAnswer) {
         {"https://127.0.0.1:" + std::to_string(firstPort) + "/", second->baseURL(), refusedBase()});
     EXPECT_EQ(client.servers(token).servers.size(), 3u);
     EXPECT_EQ(second->requestCount(), 1u);
-    // Nothing is remembered: once the first base is back, the next request goes there.
+    // Nothing is remembered: once the first base is back, the next request goes there; any
+    // HTTP status ends the request on the base that gave it.
     server = fixture.start(true, firstPort);
     EXPECT_EQ(client.servers(token).changeCooldown, 300);
-    EXPECT_EQ(server->requestCount(), 1u);
-    // Any HTTP status ends the request on the base that gave it.
     server->setOverride("/api/servers",
                         Override{.status = 404, .body = "Not Found", .contentType = "text/plain"});
-    APIError notFound = thrown<APIError>([&] { client.servers(token); }).value();
-    EXPECT_EQ(notFound.status, 404);
-    server->setOverride(
-        "/api/servers",
-        Override{.status = 503, .body = R"({"detail":["x"],"message":"занят"})", .retryAfter = " 30 "});
-    APIError busy = thrown<APIError>([&] { client.servers(token); }).value();
-    EXPECT_EQ(std::to_string(busy.status) + " " + busy.what() + " " + std::to_string(busy.retryAfter),
-              "503 занят 30");
+    EXPECT_EQ(thrown<APIError>([&] { client.servers(token); }).value().status, 404);
+    EXPECT_EQ(server->requestCount(), 2u);
     EXPECT_EQ(second->requestCount(), 1u);
-    // A 2xx answer that is not the expected record is the decoder's failure, not the network's;
-    // where the body does not matter, any 2xx body is success.
+    // A 2xx answer that is not the expected record is the decoder's failure, not the network's.
     server->setOverride("/api/servers", Override{.body = R"({"servers":[],"change_retry_after":0})"});
     EXPECT_THROW(client.servers(token), CodingError);
-    server->setOverride("/api/support/messages",
-                        Override{.body = "<html>ok</html>", .contentType = "text/html"});
-    EXPECT_NO_THROW(client.sendSupportMessage(token, "привет"));
     EXPECT_EQ(thrown<Http::TransportError>([&] {
                   APIClient({refusedBase(), refusedBase()}).config(token);
               })
                   .value()
                   .code,
-              Http::TransportError::Code::cannotConnectToHost);
+              Code::cannotConnectToHost);
     APIError unreachable = thrown<APIError>([&] {
                                APIClient({"not a url/", "ftp://127.0.0.1/"}).config(token);
                            }).value();
@@ -233,53 +189,20 @@ TEST_F(APIClientTest, ASilentFirstBaseGivesWayAfterItsTimeOut) {
     EXPECT_LT(elapsed, std::chrono::seconds(20));
 }
 
-// The screens run every operation against this server; what only the wire shows is checked here.
-TEST_F(APIClientTest, OperationsSendTheirQueriesAndBodies) {
-    APIClient client({server->baseURL()});
-    client.auth(AccountServer::signInCode, "Рабочий ноутбук");
-    client.resetPassword(AccountServer::resetCode, "new-pw");
-    for (std::int64_t since : {-1, 7, 0}) client.notifications(token, since);
-    client.events(token, 2);
-    client.supportMessages(token, 0, 50);
-    client.supportReport(token,
-                         SupportReportRequest{"1.0", "Linux 6", "connected", "Германия", "", "log", {}});
-    client.revokeOtherDevices(token);
-    client.logout(token);
-    auto auth = seenOn("/api/auth").at(0);
-    EXPECT_FALSE(auth.hasHeader("Authorization"));
-    EXPECT_EQ(auth.body,
-              R"({"code":"246810","device_label":"Рабочий ноутбук","platform":"linux","device_model":)" +
-                  nlohmann::json(APIClient::deviceModel()).dump() + R"(,"system_version":)" +
-                  nlohmann::json(APIClient::systemVersion()).dump() + "}");
-    EXPECT_EQ(seenOn("/api/password/reset").at(0).body, R"({"token":"RESET-7","new_password":"new-pw"})");
-    auto notifications = seenOn("/api/notifications");
-    ASSERT_EQ(notifications.size(), 3u);
-    EXPECT_EQ(notifications[0].query + "|" + notifications[1].query + "|" + notifications[2].query,
-              "|since=7|since=0");
-    EXPECT_EQ(seenOn("/api/events").at(0).query, "limit=2");
-    EXPECT_EQ(seenOn("/api/support/messages").at(0).query, "limit=50&after_id=0");
-    EXPECT_EQ(seenOn("/api/support/report").at(0).body,
-              R"({"app_version":"1.0","android_version":"Linux 6","status":"connected","server":"Германия",)"
-              R"("last_error":"","app_log":"log"})");
-    EXPECT_EQ(seenOn("/api/devices/revoke-others").at(0).body, "");
-    EXPECT_EQ(seenOn("/api/logout").at(0).method, "POST");
-}
-
+// The interface refuses a file over the cap before sending; here the cap itself is allowed.
 TEST_F(APIClientTest, AttachmentsAreCappedAndTheirNamesEncoded) {
     APIClient client({server->baseURL()});
     std::string limit(APIClient::maxAttachmentBytes, 'a');
-    APIError refused =
-        thrown<APIError>([&] { client.uploadSupportFile(token, "big.bin", limit + "b"); }).value();
-    EXPECT_EQ(refused.status, 413);
-    EXPECT_EQ(server->requestCount(), 0u);
+    EXPECT_EQ(
+        thrown<APIError>([&] { client.uploadSupportFile(token, "big.bin", limit + "b"); }).value().status,
+        413);
     client.uploadSupportFile(token, "big.bin", limit);
     ASSERT_EQ(server->requestCount(), 1u);
     EXPECT_EQ(server->requests()[0].body.size(), limit.size());
-    std::string name = "отчёт a&b=c+-._~.log";
-    std::string content("\x00\x01\xff payload", 11);
+    std::string name = "отчёт a&b=c+-._~.log", content("\x00\x01\xff payload", 11);
     client.uploadSupportFile(token, name, content);
-    RecordedRequest upload = server->requests().back();
-    EXPECT_EQ(upload.query, "filename=%D0%BE%D1%82%D1%87%D1%91%D1%82%20a%26b%3Dc%2B-._~.log");
+    EXPECT_EQ(server->requests().back().query,
+              "filename=%D0%BE%D1%82%D1%87%D1%91%D1%82%20a%26b%3Dc%2B-._~.log");
     auto messages = client.supportMessages(token, 0, 100).messages;
     ASSERT_EQ(messages.back().fileName, name);
     EXPECT_EQ(client.supportFile(token, messages.back().id), content);
@@ -289,22 +212,11 @@ TEST_F(APIClientTest, AttachmentsAreCappedAndTheirNamesEncoded) {
 TEST(APIClient, ReadsTheServersExplanationAndRetryHint) {
     EXPECT_EQ(APIClient::detail(R"({"detail":"d","message":"m"})"), "d");
     EXPECT_EQ(APIClient::detail(R"({"detail":[{"msg":"x"}],"message":"m"})"), "m");
-    for (const char* none : {R"({"detail":null,"message":5})", R"(["detail"])", "Bad Gateway", ""})
+    for (const char* none : {R"({"detail":null,"message":5})", R"(["detail"])", "Bad Gateway"})
         EXPECT_EQ(APIClient::detail(none), "") << none;
-    EXPECT_EQ(APIError::parseRetryAfter(std::nullopt), 0);
-    EXPECT_EQ(APIError::parseRetryAfter(" \t30  "), 30);
     EXPECT_EQ(APIError::parseRetryAfter("+15"), 15);
     EXPECT_EQ(APIError::parseRetryAfter("9223372036854775807"), INT64_MAX);
-    for (const char* unusable : {"", "  ", "0", "-5", "abc", "12s", "+", "-", "1 2", "9223372036854775808",
-                                 "99999999999999999999", "Wed, 21 Oct 2015 07:28:00 GMT", "\n30"})
+    for (const char* unusable : {"", "0", "-5", "12s", "+", "1 2", "9223372036854775808", "\n30"})
         EXPECT_EQ(APIError::parseRetryAfter(unusable), 0) << unusable;
-}
-
-TEST(APIClient, NamesTheLinuxDevice) {
-    utsname names{};
-    ASSERT_EQ(uname(&names), 0);
-    EXPECT_EQ(APIClient::systemVersion(), std::string("Linux ") + names.release);
-    EXPECT_EQ(APIClient::deviceModel(), SystemInfo::model());
-    EXPECT_TRUE(!SystemInfo::model().empty() && SystemInfo::model().find('\n') == std::string::npos);
-    EXPECT_FALSE(SystemInfo::hostName().empty());
+    EXPECT_EQ(APIError::parseRetryAfter(std::nullopt), 0);
 }

@@ -100,9 +100,6 @@ TEST(Texts, ServerChangeWaitAndLabels) {
     EXPECT_EQ(Texts::eventLabel("vpn_connected"), "Подключение");
     for (const char* unknownEvent : {"VPN_CONNECTED", "vpn_connected "})
         EXPECT_EQ(Texts::eventLabel(unknownEvent), unknownEvent);
-    EXPECT_EQ(Texts::platformLabel("macos"), "macOS");
-    for (const char* unknownPlatform : {"Android", "linux"})
-        EXPECT_EQ(Texts::platformLabel(unknownPlatform), unknownPlatform);
 }
 
 TEST(Texts, ParseISOAcceptsTheThreeForms) {
@@ -124,13 +121,12 @@ TEST(Texts, ParseISOAcceptsTheThreeForms) {
     };
     for (const auto& [text, instant] : accepted) EXPECT_EQ(Texts::parseISO(text), instant) << text;
     // clang-format off
-    for (const char* bad : {"", "2025-03-01", "2025-03-01T12:30", "2025-03-01 12:30:45Z", "2025-03-01t12:30:45Z",
-             "2025-03-01T12:30:45z", "2025-3-01T12:30:45Z", "20250301T123045Z", "2025-02-29T00:00:00Z",
-             "2025-13-01T00:00:00Z", "2025-00-10T00:00:00Z", "2025-04-31T00:00:00Z", "2025-03-01T24:00:00Z",
-             "2025-03-01T12:60:00Z", "2025-03-01T12:30:60Z", "2025-03-01T12:30:45+0300", "2025-03-01T12:30:45+03",
-             "2025-03-01T12:30:45+24:00", "2025-03-01T12:30:45+03:60", "2025-03-01T12:30:45.123",
-             "2025-03-01T12:30:45.Z", "2025-03-01T12:30:45Z ", " 2025-03-01T12:30:45Z", "2025-03-01T12:30:45ZZ",
-             "+2025-03-01T12:30:45Z", "2025-03-01T12:30:45.12a4Z", "2025-03-01T１2:30:45Z"})
+    for (const char* bad : {"", "2025-03-01", "2025-03-01T12:30", "2025-03-01 12:30:45Z", "2025-03-01T12:30:45z",
+             "2025-3-01T12:30:45Z", "2025-02-29T00:00:00Z", "2025-13-01T00:00:00Z", "2025-00-10T00:00:00Z",
+             "2025-04-31T00:00:00Z", "2025-03-01T24:00:00Z", "2025-03-01T12:60:00Z", "2025-03-01T12:30:60Z",
+             "2025-03-01T12:30:45+0300", "2025-03-01T12:30:45+24:00", "2025-03-01T12:30:45+03:60",
+             "2025-03-01T12:30:45.123", "2025-03-01T12:30:45.Z", "2025-03-01T12:30:45Z ", "+2025-03-01T12:30:45Z",
+             "2025-03-01T12:30:45.12a4Z", "2025-03-01T１2:30:45Z"})
         EXPECT_FALSE(Texts::parseISO(bad)) << bad;
     // clang-format on
 }
@@ -161,11 +157,9 @@ TEST(Texts, StripEmojiRemovesPictographsAndJoiners) {
         {"\u2764\uFE0F \u2600\uFE0E \u2605 \u2B06 \u2705 ok", "\uFE0E ok"},
         // a keycap loses only its U+FE0F; the enclosing mark stays on the digit
         {"Шаг 1\uFE0F\u20E3", "Шаг 1\u20E3"},
-        {"a\u200Db", "ab"},
         // Everything else stays, in order; only spaces collapse, other white space only trims.
         {"\n  Тариф — 199 ₽/мес ©  \t x\t\ty \u00A0",
          "Тариф — 199 ₽/мес © \t x\t\ty"},
-        {"🚀🚀", ""},
         // A stray byte must not merge with its neighbours into a pictograph once a joiner
         // between them is dropped: each becomes U+FFFD, and stays one when stripped again.
         {"x\xF0\u200D\x9F\x98\x80", "x\uFFFD\uFFFD\uFFFD\uFFFD"},
@@ -182,19 +176,15 @@ TEST(Texts, StripEmojiRemovesPictographsAndJoiners) {
 TEST(DeepLink, CodeFromPathOrQuery) {
     // clang-format off
     const std::pair<std::string, const char*> links[] = {
-        {"orvexvpn://code/ab12", "ab12"}, {"orvexvpn://CODE/ab12", "ab12"}, {"ORVEXVPN://code/ab12/", "ab12"},
-        {"OrvexVPN://Code//AbC12//", "AbC12"}, {"orvexvpn://code/ab/12", "ab/12"}, {"orvexvpn://code/a/../b", "a/../b"},
-        {"orvexvpn://code/%D0%9A%D0%BE%D0%B4%2F1", "Код/1"}, {"orvexvpn://code/%0A%20ab12%09", "ab12"},
-        {"orvexvpn://code/ab?c=zz", "ab"}, {"orvexvpn://code/%20%20?c=Z9", ""}, {"orvexvpn://code/%FF%FE", ""},
-        {"orvexvpn://code/ab#frag", "ab"}, {"orvexvpn://code?c=Z9", "Z9"}, {"orvexvpn://code/?code=Z9", "Z9"},
-        {"orvexvpn://code?x=1&code=Z9", "Z9"}, {"orvexvpn://code?code=A1&c=B2", "A1"},
-        {"orvexvpn://code?c=a%2Bb+c%20", "a+b+c"}, {"orvexvpn://code?c=x=y", "x=y"}, {"orvexvpn://code?%63=Z9", "Z9"},
-        {"orvexvpn://code?C=Z9", ""}, {"orvexvpn://code?codes=Z9", ""}, {"orvexvpn://code?c&code=Z9", ""},
-        {"orvexvpn://code?code=&c=Z9", ""}, {"orvexvpn://code?c=%20", ""}, {"orvexvpn://code#c=Z9", ""},
-        {"orvexvpn://code", ""}, {std::string("orvexvpn://code/ab\0cd", 21), ""}, {"", ""}, {"code/ab12", ""},
-        {"orvexvpn:code/ab12", ""}, {"https://code/ab12", ""}, {"orvexvpnx://code/ab12", ""}, {"orvexvpn://toggle", ""},
-        {"orvexvpn://update?c=1", ""}, {"orvexvpn:///ab12", ""}, {"orvexvpn:/code/ab12", ""},
-        {"orvexvpn:///code/ab12", ""}, {"orvexvpn://codes/ab", ""}, {"orvexvpn://code /ab", ""}};
+        {"ORVEXVPN://code/ab12/", "ab12"}, {"OrvexVPN://Code//AbC12//", "AbC12"}, {"orvexvpn://code/a/../b", "a/../b"},
+        {"orvexvpn://code/%D0%9A%D0%BE%D0%B4%2F1", "Код/1"}, {"orvexvpn://code/ab?c=zz", "ab"},
+        {"orvexvpn://code/%20%20?c=Z9", ""}, {"orvexvpn://code/%FF%FE", ""}, {"orvexvpn://code/ab#frag", "ab"},
+        {"orvexvpn://code/?code=Z9", "Z9"}, {"orvexvpn://code?code=A1&c=B2", "A1"}, {"orvexvpn://code?c=a%2Bb+c%20", "a+b+c"},
+        {"orvexvpn://code?c=x=y", "x=y"}, {"orvexvpn://code?%63=Z9", "Z9"}, {"orvexvpn://code?C=Z9", ""},
+        {"orvexvpn://code?codes=Z9", ""}, {"orvexvpn://code?c&code=Z9", ""}, {"orvexvpn://code?c=%20", ""},
+        {"orvexvpn://code", ""}, {std::string("orvexvpn://code/ab\0cd", 21), ""}, {"orvexvpn:code/ab12", ""},
+        {"https://code/ab12", ""}, {"orvexvpn://update?c=1", ""}, {"orvexvpn:/code/ab12", ""},
+        {"orvexvpn:///code/ab12", ""}, {"orvexvpn://codes/ab", ""}};
     // clang-format on
     for (const auto& [url, code] : links) EXPECT_EQ(DeepLink::code(url).value_or(""), code) << url;
     EXPECT_EQ(DeepLink::normalize("  Ab /c\u3000\n"), "Ab /c");
