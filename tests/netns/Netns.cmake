@@ -1,5 +1,4 @@
-# The real service capturing the traffic of a network namespace with nftables and Debian's
-# v2ray, in the world of two namespaces that tests/netns/world builds (root only; skipped
+# The real service capturing a namespace's traffic in tests/netns/world (root only; skipped
 # elsewhere). The reconnect pauses of the kill-switch case take about a minute.
 orvex_test(netns_capture LABEL netns TIMEOUT 300 SOURCES ${CMAKE_CURRENT_LIST_DIR}/NetnsCaptureTest.cpp)
 target_compile_definitions(netns_capture PRIVATE ORVEX_EXECUTABLE="$<TARGET_FILE:orvex>"
