@@ -6,30 +6,9 @@
 #include <thread>
 
 #include "APIClient.h"
-#include "Paths.h"
-#include "TokenStore.h"
+#include "Theme.h"
 
 namespace orvex::test {
-
-namespace {
-
-// Qt keeps the arguments for the application's lifetime, which is the program's.
-int argc = 1;
-char name[] = "orvex-tests";
-char* argv[] = {name, nullptr};
-
-} // namespace
-
-void ensureQtApplication() {
-    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
-}
-
-void ensureWidgetApplication(const QString& styleSheet) {
-    if (QCoreApplication::instance() != nullptr) return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    auto* application = new QApplication(argc, argv);
-    application->setStyleSheet(styleSheet);
-}
 
 bool waitWithEvents(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
@@ -41,42 +20,32 @@ bool waitWithEvents(const std::function<bool()>& condition, std::chrono::millise
     return true;
 }
 
-AppEnvironment environment(const std::string& folder, std::shared_ptr<ServiceClient> service,
-                           const std::string& apiBase, Desktop& desktop) {
-    AppEnvironment env;
-    env.service = std::move(service);
-    env.api = std::make_shared<APIClient>(std::vector<std::string>{apiBase});
-    env.keychain = desktop.keychain;
-    env.clock = desktop.clock;
-    env.notifications = desktop.centre;
-    env.workspace = desktop.workspace;
-    env.elevateSelf = [&desktop](const std::string& argument) {
-        if (desktop.journal) desktop.journal("elevate " + argument);
-        if (desktop.elevation) desktop.elevation(argument);
-    };
-    env.ping = [](const std::string& host, int) { return host == "down.example" ? -1 : 42; };
-    env.autostartEnabled = [] { return false; };
-    env.setAutostart = [](bool) { return std::nullopt; };
-    env.appLogDir = folder + "/logs";
-    env.noticesFile = folder + "/support/notices.json";
-    return env;
-}
-
 ScratchDesktop::ScratchDesktop() {
-    ensureQtApplication();
-    desktop_.journal = [this](const std::string& entry) { service_->note(entry); };
-    env_ = environment(dir_.path(), service_, server_->baseURL(), desktop_);
+    if (QCoreApplication::instance() == nullptr) {
+        // Qt keeps the arguments for the application's lifetime, which is the program's.
+        static int argc = 1;
+        static char name[] = "orvex-tests";
+        static char* argv[] = {name, nullptr};
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        (new QApplication(argc, argv))->setStyleSheet(Theme::styleSheet());
+    }
+    env_.service = service_;
+    env_.api = std::make_shared<APIClient>(std::vector<std::string>{server_->baseURL()});
+    env_.keychain = keychain_;
+    env_.clock = clock_;
+    env_.notifications = centre_;
+    env_.workspace = workspace_;
+    env_.elevateSelf = [this](const std::string& argument) {
+        service_->note("elevate " + argument);
+        if (elevation_) elevation_(argument);
+    };
+    env_.ping = [](const std::string& host, int) { return host == "down.example" ? -1 : 42; };
+    env_.autostartEnabled = [] { return false; };
+    env_.setAutostart = [](bool) { return std::nullopt; };
+    env_.appLogDir = dir_ / "logs";
+    env_.noticesFile = dir_ / "support/notices.json";
     env_.downloadsDir = [this] { return downloads(); };
     std::filesystem::create_directories(downloads());
-}
-
-void ScratchDesktop::link() { TokenStore::save(server_->token(), *desktop_.keychain); }
-
-void ScratchDesktop::installJob() { writeFile(Paths::daemonPlist(), "job"); }
-
-void ScratchDesktop::freshService() {
-    service_ = std::make_shared<FakeService>();
-    env_.service = service_;
 }
 
 std::vector<RecordedRequest> ScratchDesktop::requestsTo(const std::string& path) {

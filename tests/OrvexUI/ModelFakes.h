@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QString>
 
 #include <algorithm>
 #include <chrono>
@@ -20,16 +19,13 @@
 #include "MemoryKeychain.h"
 #include "Notices.h"
 #include "NotificationCentre.h"
+#include "Paths.h"
 #include "ServiceClient.h"
 #include "TestSupport.h"
+#include "TokenStore.h"
 #include "Workspace.h"
 
 namespace orvex::test {
-
-// The one Qt application object of a test program, made on first use; for widgets an offscreen
-// QApplication with `styleSheet`, which must come before anything made a plain QCoreApplication.
-void ensureQtApplication();
-void ensureWidgetApplication(const QString& styleSheet = QString());
 
 // Polls `condition` with the model thread's events delivered in between, until it holds or
 // `limit` passes.
@@ -62,6 +58,7 @@ public:
         TunnelStatus current; // what status() answers
         bool failLogging = false;
         bool needReconnect = false; // setAdBlock's answer
+        OptionalText updateRefusal; // installUpdate refuses with it
     };
 
     bool isRunning() override {
@@ -98,7 +95,9 @@ public:
                      [](Script& s) { return (s.current.exitIP = "198.51.100.7", s.current); });
     }
     void installUpdate(const std::string& version) override {
-        enter("installUpdate", "install update " + version, [](Script&) {});
+        enter("installUpdate", "install update " + version, [](Script& s) {
+            if (s.updateRefusal) throw DaemonError::refused(*s.updateRefusal);
+        });
     }
 
     void script(const std::function<void(Script&)>& change) {
@@ -144,9 +143,7 @@ private:
     std::vector<std::string> held_, waiting_, journal_;
 };
 
-// A notification centre that records what would have reached the user, on the thread that
-// posts. With `refusal` set it refuses every post with that description at once; `permission`
-// is its answer to the permission request.
+// Records what would have reached the user; refuses every post with `refusal` when it is set.
 class RecordingCentre : public NotificationCentre {
 public:
     void post(const std::string& title, const std::string& body, Failure failed) override {
@@ -170,34 +167,16 @@ public:
     std::vector<std::string> opened;
 };
 
-// The desktop around a model under test: recorded notifications and shell requests, an
-// in-memory keychain, the fake clock, and administrator prompts that run `elevation` (when set)
-// after noting themselves through `journal`.
-struct Desktop {
-    // The update check every window starts asks a closed loopback port, never the real mirrors.
-    ScopedEnv mirrors{"ORVEX_UPDATE_MIRRORS", "https://127.0.0.1:9/,https://127.0.0.1:9/"};
-    std::shared_ptr<RecordingCentre> centre = std::make_shared<RecordingCentre>();
-    std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
-    std::shared_ptr<MemoryKeychain> keychain = std::make_shared<MemoryKeychain>();
-    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::function<void(const std::string& argument)> elevation;
-    std::function<void(const std::string& entry)> journal;
-};
-
-// An environment on `service` and the account server at `apiBase`, with the desktop's fakes
-// and the logs and notices under `folder`.
-AppEnvironment environment(const std::string& folder, std::shared_ptr<ServiceClient> service,
-                           const std::string& apiBase, Desktop& desktop);
-
-// A scratch machine for one interface test: ORVEX_ROOT and HOME in a fresh folder with a
-// downloads folder, the account-server fixture, a scripted service whose journal also records
-// the administrator prompts, the desktop's fakes and an environment on all of them. Members, so
-// that a fixture deriving from it uses them directly.
+// A scratch machine for one interface test, under an offscreen QApplication: ORVEX_ROOT and HOME
+// in a fresh folder with a downloads folder, the account-server fixture, a scripted service whose
+// journal also notes the administrator prompts (which then run `elevation_` when set), recorded
+// notifications and shell requests, an in-memory keychain, the fake clock, and an environment on
+// all of them. The update check every window starts asks a closed loopback port.
 struct ScratchDesktop {
     ScratchDesktop();
-    void link(); // the account's token in the keychain
-    void installJob();
-    void freshService(); // a new scripted service, in the environment too
+    void link() { TokenStore::save(server_->token(), *keychain_); }
+    void installJob() { writeFile(Paths::daemonPlist(), "job"); }
+    void freshService() { env_.service = service_ = std::make_shared<FakeService>(); }
     std::unique_ptr<AppModel> model() { return std::make_unique<AppModel>(env_); }
     std::vector<RecordedRequest> requestsTo(const std::string& path);
     std::string downloads() const { return dir_ / "home/Downloads"; }
@@ -205,10 +184,15 @@ struct ScratchDesktop {
     TempDir dir_;
     ScopedEnv root_{"ORVEX_ROOT", dir_.path()};
     ScopedEnv home_{"HOME", dir_ / "home"};
+    ScopedEnv mirrors_{"ORVEX_UPDATE_MIRRORS", "https://127.0.0.1:9/,https://127.0.0.1:9/"};
     APIServerFixture servers_;
     std::unique_ptr<AccountServer> server_ = servers_.start();
     std::shared_ptr<FakeService> service_ = std::make_shared<FakeService>();
-    Desktop desktop_;
+    std::shared_ptr<RecordingCentre> centre_ = std::make_shared<RecordingCentre>();
+    std::shared_ptr<RecordingWorkspace> workspace_ = std::make_shared<RecordingWorkspace>();
+    std::shared_ptr<MemoryKeychain> keychain_ = std::make_shared<MemoryKeychain>();
+    std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>();
+    std::function<void(const std::string& argument)> elevation_;
     AppEnvironment env_;
 };
 

@@ -1,3 +1,4 @@
+// The freedesktop Notify call on a private session bus, and the failure while nobody serves it.
 #include "NotificationCentre.h"
 
 #include "ChildProcess.h"
@@ -15,9 +16,8 @@ using namespace orvex;
 
 namespace {
 
-// Answers Notify like a desktop's notification server.
-class NotificationServer : public QDBusVirtualObject {
-public:
+// Answers Notify like a desktop's notification server; messages arrive on the bus's own thread.
+struct NotificationServer : QDBusVirtualObject {
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         std::lock_guard lock(mutex);
@@ -25,7 +25,7 @@ public:
         connection.send(message.createReply(QVariant::fromValue(7u)));
         return true;
     }
-    std::mutex mutex; // messages arrive on the bus's own thread
+    std::mutex mutex;
     std::vector<QDBusMessage> calls;
 };
 
@@ -46,10 +46,7 @@ TEST(NotificationCentre, PostsToTheSessionNotificationServiceAndReportsItsAbsenc
         centre->post("Заголовок", "Текст", [&](const std::string& d) { failures.push_back(d); });
     };
     auto pumpUntil = [](const std::function<bool()>& condition) {
-        return test::waitUntil([&] {
-            QCoreApplication::processEvents();
-            return condition();
-        });
+        return test::waitUntil([&] { return QCoreApplication::processEvents(), condition(); });
     };
 
     post(); // nobody serves notifications yet
@@ -61,12 +58,11 @@ TEST(NotificationCentre, PostsToTheSessionNotificationServiceAndReportsItsAbsenc
     ASSERT_TRUE(serverBus.registerVirtualObject("/org/freedesktop/Notifications", &server));
     ASSERT_TRUE(serverBus.registerService("org.freedesktop.Notifications"));
     post();
-    auto received = [&] {
+    QDBusMessage call;
+    ASSERT_TRUE(pumpUntil([&] {
         std::lock_guard lock(server.mutex);
-        return server.calls;
-    };
-    ASSERT_TRUE(pumpUntil([&] { return received().size() == 1; }));
-    QDBusMessage call = received()[0];
+        return !server.calls.empty() && (call = server.calls[0], true);
+    }));
     EXPECT_EQ(call.interface() + "." + call.member() + " " + call.signature(),
               "org.freedesktop.Notifications.Notify susssasa{sv}i");
     QVariantList arguments = call.arguments();

@@ -1,6 +1,5 @@
-# The desktop application's tests. Offscreen ones run against the real model with a scripted
-# service, a fake clock, the account-server fixture and the update mirrors; the service ones run
-# the model against the real `orvex -service`.
+# The desktop application offscreen against the real model with a scripted service, a fake clock,
+# the account-server fixture and the update mirrors.
 add_library(OrvexUITestSupport STATIC ${CMAKE_CURRENT_LIST_DIR}/ModelFakes.cpp)
 target_include_directories(OrvexUITestSupport PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_LIST_DIR}/../OrvexCore)
 target_link_libraries(OrvexUITestSupport PUBLIC OrvexTestSupport OrvexUI AccountServerFixture UpdateServerFixture
@@ -8,11 +7,9 @@ target_link_libraries(OrvexUITestSupport PUBLIC OrvexTestSupport OrvexUI Account
 
 # The tray, links, quit, second start, autostart and the widget bridge.
 orvex_test(ui_delegate LABEL unit LIBS OrvexUITestSupport SOURCES ${CMAKE_CURRENT_LIST_DIR}/AppDelegateTest.cpp)
-orvex_test(ui_model LABEL unit LIBS OrvexUITestSupport SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/AppModelTest.cpp)
+orvex_test(ui_model LABEL unit LIBS OrvexUITestSupport SOURCES ${CMAKE_CURRENT_LIST_DIR}/AppModelTest.cpp)
 # Every screen and panel driven as a user would, and rendered to PNG files for review.
-orvex_test(ui_screens LABEL unit LIBS OrvexUITestSupport SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/ScreensTest.cpp)
+orvex_test(ui_screens LABEL unit LIBS OrvexUITestSupport SOURCES ${CMAKE_CURRENT_LIST_DIR}/ScreensTest.cpp)
 
 set(notifier_tests ${CMAKE_CURRENT_LIST_DIR}/NotifierTest.cpp)
 if(NOT APPLE)
@@ -20,11 +17,3 @@ if(NOT APPLE)
 endif()
 orvex_test(ui_notifier LABEL unit LIBS OrvexUITestSupport SOURCES ${notifier_tests})
 
-# The model against the real `orvex -service`: an update that falls back through all three ways.
-orvex_test(ui_model_service LABEL service LABELS slow TIMEOUT 400 LIBS OrvexUITestSupport SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/AppModelServiceTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/../service/ServiceMachine.cpp ${CMAKE_CURRENT_LIST_DIR}/../OrvexDaemon/FakeSystem.cpp)
-target_include_directories(ui_model_service PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../OrvexCore
-  ${CMAKE_CURRENT_LIST_DIR}/../OrvexDaemon ${CMAKE_CURRENT_LIST_DIR}/../service)
-target_compile_definitions(ui_model_service PRIVATE ORVEX_EXECUTABLE="$<TARGET_FILE:orvex>")
-add_dependencies(ui_model_service orvex)

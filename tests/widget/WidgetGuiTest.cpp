@@ -1,9 +1,5 @@
-// The real `orvex` application and the desktop widget together under Xvfb, against the real
-// service on a scratch Mac and the account-server fixture: a link handed over by a second start
-// connects, the widget's button disconnects and connects through the running application, and
-// the widget keeps the last state once a session's end has quit the application. The widget's
-// view runs in this process so that the test can press its button; the `orvex-widget` program
-// runs beside it on the same files.
+// The real application, its widget view in this process and the `orvex-widget` program beside it
+// under Xvfb, against the real service on a scratch Mac and the account-server fixture.
 #include "WidgetView.h"
 
 #include <QApplication>
@@ -55,10 +51,8 @@ struct XvfbDisplay {
     std::optional<ScopedEnv> display;
 };
 
-// The real service on a scratch Mac (for the application and the test alike) whose folder also
-// holds the XDG folders, the account-server fixture (which also answers the update checks)
-// handing out a link to the server "Нидерланды", and that account's token in the scratch home,
-// so that the application starts signed in and can connect.
+// The service's scratch Mac holds the XDG folders too; the account server (also the update
+// mirror) hands out a link to "Нидерланды", and its token in the scratch home signs the app in.
 struct DesktopMachine {
     DesktopMachine() {
         std::string link =

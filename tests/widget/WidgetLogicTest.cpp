@@ -1,7 +1,4 @@
-// The widget's logic with time and files in the test's hands: what it shows for a snapshot at a
-// moment (every rule and the 20 s and 300 s edges), where it looks for the status file and what
-// it accepts and decodes there, and its button, whose 0.1-s waits run only when the test lets
-// them and whose links are recorded instead of opened.
+// The widget's rules, files and button, with time and files in the test's hands.
 #include "ToggleIntent.h"
 #include "WidgetFiles.h"
 #include "WidgetRules.h"
@@ -30,68 +27,46 @@ Snapshot snap(const char* state, double age, bool blocked = false, std::optional
     return {state, "Нидерланды", blocked, secondsSince2001(now) - age, std::move(pending), alive};
 }
 
+// What the widget shows for `s` now: title/subtitle/button/dot/button enabled/tap link/refresh.
+std::string shown(const Snapshot& s) {
+    QColor dot = WidgetRules::dotColour(s, now);
+    std::string colour = dot == WidgetTheme::ok()      ? "ok"
+                         : dot == WidgetTheme::warn()  ? "warn"
+                         : dot == WidgetTheme::error() ? "error"
+                                                       : (dot == WidgetTheme::onLow() ? "low" : "?");
+    return WidgetRules::title(s, now) + "/" + WidgetRules::subtitle(s, now) + "/" +
+           WidgetRules::buttonTitle(s, now) + "/" + colour +
+           (WidgetRules::pendingActive(s, now) ? "/off/" : "/on/") + WidgetRules::tapURL(s, now).substr(11) +
+           "/" + std::to_string(WidgetRules::refreshAfter(s).count());
+}
+
 TEST(WidgetRules, EachSnapshotShowsItsTitleSubtitleButtonDotAndLink) {
-    struct Case {
-        const char* what;
-        Snapshot snapshot;
-        std::string title;
-        std::string subtitle;
-        std::string button;
-        QColor dot;
-        bool buttonEnabled;
-        std::string tap;
-        std::chrono::seconds refresh;
-    };
     Snapshot nameless = snap("error", 5);
     nameless.server.clear();
-    const QColor ok = WidgetTheme::ok(), warn = WidgetTheme::warn(), error = WidgetTheme::error(),
-                 low = WidgetTheme::onLow();
-    const std::string nl = "Нидерланды", toggle = "orvexvpn://toggle", update = "orvexvpn://update";
-    const std::string open = "Откройте приложение", needed = "Нужно обновление";
-    const Case cases[] = {
-        {"protected", snap("connected", 5), "Защищено", nl, "Отключить", ok, true, toggle, 60s},
-        {"connecting", snap("connecting", 5), "Подключение…", nl, "Отключить", warn, true, toggle, 60s},
-        {"error, no server name: no subtitle line", nameless, "Ошибка", "", "Подключить", error, true, toggle,
-         60s},
-        {"disconnected", snap("disconnected", 5), "Отключено", nl, "Подключить", low, true, toggle, 60s},
-        {"no file at all", Snapshot::unknown(), "Нет данных", "Откройте ORVEX", "Подключить", low, true,
-         toggle, 60s},
-        {"a state this widget does not know", snap("paused", 5), "Нет данных", nl, "Подключить", low, true,
-         toggle, 60s},
-
-        {"disconnect pending for 5 s", snap("connected", 5, false, "disconnect"), "Отключение…", nl,
-         "Отключить", warn, false, toggle, 20s},
-        {"disconnect pending for just under 20 s", snap("connected", 19.999, false, "disconnect"),
-         "Отключение…", nl, "Отключить", warn, false, toggle, 20s},
-        {"a mark of exactly 20 s has expired", snap("connected", 20, false, "disconnect"), "Защищено", nl,
-         "Отключить", ok, true, toggle, 20s},
-        {"connect pending", snap("disconnected", 0, false, "connect"), "Подключение…", nl, "Подключить", warn,
-         false, toggle, 20s},
-        {"an unknown pending text keeps the state's title", snap("connected", 5, false, "sideways"),
-         "Защищено", nl, "Подключить", warn, false, toggle, 20s},
-
-        {"update required, alive never said", snap("connected", 5, true, {}, std::nullopt), needed, open,
-         "Отключить", warn, true, update, 60s},
-        {"update required just under 300 s", snap("connected", 299.999, true), needed, open, "Отключить",
-         warn, true, update, 60s},
-        {"an update request of exactly 300 s has expired", snap("connected", 300, true), "Защищено", nl,
-         "Отключить", ok, true, toggle, 60s},
-        {"the application quit: never an update request", snap("disconnected", 1, true, {}, false),
-         "Отключено", nl, "Подключить", low, true, toggle, 60s},
-        {"an update request outranks a pending toggle", snap("disconnected", 1, true, "connect"), needed,
-         open, "Подключить", warn, false, update, 20s},
+    const std::pair<Snapshot, std::string> cases[] = {
+        {snap("connected", 5), "Защищено/Нидерланды/Отключить/ok/on/toggle/60"},
+        {snap("connecting", 5), "Подключение…/Нидерланды/Отключить/warn/on/toggle/60"},
+        {nameless, "Ошибка//Подключить/error/on/toggle/60"},
+        {snap("disconnected", 5), "Отключено/Нидерланды/Подключить/low/on/toggle/60"},
+        {Snapshot::unknown(), "Нет данных/Откройте ORVEX/Подключить/low/on/toggle/60"},
+        {snap("paused", 5), "Нет данных/Нидерланды/Подключить/low/on/toggle/60"},
+        // A pending mark lasts under 20 s; one the widget does not know keeps the state's title.
+        {snap("connected", 19.999, false, "disconnect"),
+         "Отключение…/Нидерланды/Отключить/warn/off/toggle/20"},
+        {snap("connected", 20, false, "disconnect"), "Защищено/Нидерланды/Отключить/ok/on/toggle/20"},
+        {snap("disconnected", 0, false, "connect"), "Подключение…/Нидерланды/Подключить/warn/off/toggle/20"},
+        {snap("connected", 5, false, "sideways"), "Защищено/Нидерланды/Подключить/warn/off/toggle/20"},
+        // An update request lasts under 300 s, never once the application quit, and outranks a toggle.
+        {snap("connected", 5, true, {}, {}),
+         "Нужно обновление/Откройте приложение/Отключить/warn/on/update/60"},
+        {snap("connected", 299.999, true),
+         "Нужно обновление/Откройте приложение/Отключить/warn/on/update/60"},
+        {snap("connected", 300, true), "Защищено/Нидерланды/Отключить/ok/on/toggle/60"},
+        {snap("disconnected", 1, true, {}, false), "Отключено/Нидерланды/Подключить/low/on/toggle/60"},
+        {snap("disconnected", 1, true, "connect"),
+         "Нужно обновление/Откройте приложение/Подключить/warn/off/update/20"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const Snapshot& s = c.snapshot;
-        EXPECT_EQ(WidgetRules::title(s, now), c.title);
-        EXPECT_EQ(WidgetRules::subtitle(s, now), c.subtitle);
-        EXPECT_EQ(WidgetRules::buttonTitle(s, now), c.button);
-        EXPECT_EQ(WidgetRules::dotColour(s, now), c.dot);
-        EXPECT_EQ(!WidgetRules::pendingActive(s, now), c.buttonEnabled);
-        EXPECT_EQ(WidgetRules::tapURL(s, now), c.tap);
-        EXPECT_EQ(WidgetRules::refreshAfter(s), c.refresh);
-    }
+    for (const auto& [snapshot, expected] : cases) EXPECT_EQ(shown(snapshot), expected);
 }
 
 const std::string connected =
@@ -177,36 +152,27 @@ TEST(WidgetFiles, OnlyASmallRegularFileReachedWithoutALinkIsRead) {
 }
 
 TEST(Snapshot, DecodesTheApplicationsRecordAndNothingLoose) {
-    struct Case {
-        const char* json;
-        bool decodes;
-        std::optional<std::string> pending;
-        std::optional<bool> alive;
+    const std::string base = R"("state":"connected","server":"A","blocked":false,"updated":0)";
+    // What decodes as "pending/alive" ("-": absent); "x": nothing decodes.
+    const std::pair<std::string, std::string> cases[] = {
+        {"{" + base + "}", "-/-"},
+        {"{" + base + R"(,"pending":"connect","alive":false,"extra":1})", "connect/0"},
+        {"{" + base + R"(,"pending":null,"alive":null})", "-/-"},
+        {"{" + base + R"(,"alive":"yes"})", "x"},
+        {"{" + base + R"(,"pending":7})", "x"},
+        {"{" + base + "} trailing", "x"},
+        {"[{" + base + "}]", "x"},
+        {R"({"server":"A","blocked":false,"updated":0})", "x"},
+        {R"({"state":"connected","server":null,"blocked":false,"updated":0})", "x"},
+        {R"({"state":"connected","server":"A","blocked":1,"updated":0})", "x"},
+        {R"({"state":"connected","server":"A","blocked":false,"updated":"0"})", "x"},
     };
-    const Case cases[] = {
-        {R"({"state":"connected","server":"A","blocked":false,"updated":1.5})", true, {}, {}},
-        {R"({"state":"connected","server":"A","blocked":true,"updated":0,"pending":"connect","alive":false,"x":1})",
-         true, "connect", false},
-        {R"({"state":"connected","server":"A","blocked":false,"updated":0,"pending":null,"alive":null})",
-         true,
-         {},
-         {}},
-        {R"({"server":"A","blocked":false,"updated":0})", false, {}, {}},
-        {R"({"state":"connected","server":"A","blocked":1,"updated":0})", false, {}, {}},
-        {R"({"state":"connected","server":"A","blocked":false,"updated":"0"})", false, {}, {}},
-        {R"({"state":"connected","server":null,"blocked":false,"updated":0})", false, {}, {}},
-        {R"({"state":"connected","server":"A","blocked":false,"updated":0,"alive":"yes"})", false, {}, {}},
-        {R"({"state":"connected","server":"A","blocked":false,"updated":0,"pending":7})", false, {}, {}},
-        {R"({"state":"connected","server":"A","blocked":false,"updated":0} trailing)", false, {}, {}},
-        {R"([{"state":"connected"}])", false, {}, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.json);
-        std::optional<Snapshot> snapshot = Snapshot::decode(c.json);
-        ASSERT_EQ(snapshot.has_value(), c.decodes);
-        if (!snapshot) continue;
-        EXPECT_EQ(snapshot->pending, c.pending);
-        EXPECT_EQ(snapshot->alive, c.alive);
+    for (const auto& [text, decoded] : cases) {
+        std::optional<Snapshot> got = Snapshot::decode(text);
+        EXPECT_EQ(!got ? "x"
+                       : got->pending.value_or("-") + "/" + (got->alive ? std::to_string(*got->alive) : "-"),
+                  decoded)
+            << text;
     }
     // "updated" counts from 2001: the application's file of 2026-01-01 00:00:00 UTC is 0 s old then.
     Snapshot written = *Snapshot::decode(connected);
@@ -268,9 +234,11 @@ TEST(ToggleIntent, LeavesACommandWaitsForTheApplicationAndFallsBackToTheLink) {
         if (c.waits > 0) {
             QJsonObject written =
                 QJsonDocument::fromJson(QByteArray::fromStdString(test::readFile(command))).object();
-            EXPECT_EQ(written.value("action").toString(), "toggle");
-            EXPECT_EQ(written.value("id").toString().size(), 36);
-            EXPECT_EQ(written.value("at").toDouble(), 1767225600.0);
+            EXPECT_EQ(QString("%1 %2 %3")
+                          .arg(written.value("action").toString())
+                          .arg(written.value("id").toString().size())
+                          .arg(written.value("at").toDouble(), 0, 'f', 0),
+                      "toggle 36 1767225600");
         }
         int waits = 0;
         while (!driver.waits.empty()) {
