@@ -2,36 +2,43 @@
 
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace orvex::test {
 
-// The fake nft and ip of tests/fixtures, installed under an ORVEX_ROOT folder where
-// Paths::relocate finds them, and the kernel state they keep in <root>/fake-linux. Set
-// ORVEX_ROOT to the same folder for the code under test.
-class FakeNetfilter {
+// The fake nft and ip of tests/fixtures and the kernel state they keep in <root>/fake-linux.
+class FakeNetfilter : public FakeTools {
 public:
-    explicit FakeNetfilter(std::string root);
+    explicit FakeNetfilter(std::string root)
+        : FakeTools(std::move(root), "fake-linux", {{"nft", "/usr/sbin/nft"}, {"ip", "/sbin/ip"}}) {}
 
     // The body of the table `inet orvex`; empty when there is none.
-    std::string table() const;
+    std::string table() const {
+        auto text = readFile(folder() + "/nft.json");
+        return text.empty() ? "" : nlohmann::json::parse(text).value("inet orvex", "");
+    }
     // {"rule": [...], "route": [...]}, each entry the words that describe it.
-    nlohmann::json ip() const;
-    void setRoutes(const std::vector<std::string>& routes);
-
-    // Every call so far: the tool's name and its arguments separated by blanks.
-    std::vector<std::string> calls() const;
-    // The tool's call number `number` (counted per tool, from 1) fails.
-    void failAt(const std::string& tool, long number) const;
+    nlohmann::json ip() const {
+        auto text = readFile(folder() + "/ip.json");
+        return text.empty()
+                   ? nlohmann::json{{"rule", nlohmann::json::array()}, {"route", nlohmann::json::array()}}
+                   : nlohmann::json::parse(text);
+    }
+    void setRoutes(const std::vector<std::string>& routes) {
+        auto kept = ip();
+        kept["route"] = routes;
+        writeFile(folder() + "/ip.json", kept.dump());
+    }
     // Forgets the state, the calls and the failures.
-    void reset() const;
-
-private:
-    std::string folder() const;
-    std::string read(const std::string& name) const;
-
-    std::string root_;
+    void reset() const {
+        std::filesystem::remove_all(folder());
+        std::filesystem::create_directories(folder());
+    }
 };
 
 } // namespace orvex::test

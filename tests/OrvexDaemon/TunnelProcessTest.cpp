@@ -1,6 +1,5 @@
-// The tunnel in-process, with waits short enough for tests, against the fake engines and fake
-// macOS tools of tests/fixtures run as real child processes: its failures, its monitor and its
-// recovery. A whole connect is followed through the real service in tests/service.
+// The tunnel in-process with short waits, against the fake engines and macOS tools run as real
+// child processes: its failures, its monitor and its recovery (a whole connect is in tests/service).
 #include "Tunnel.h"
 
 #include "ChildProcess.h"
@@ -36,10 +35,7 @@ const std::string serverLink = "vless://11111111-2222-3333-4444-555555555555@203
 
 class TunnelWorld : public testing::Test {
 protected:
-    TunnelWorld()
-        : rootEnv("ORVEX_ROOT", root.path()), homeEnv("HOME", root / "home"), system(root.path()),
-          engine(root.path(), root / "engine") {
-        Paths::ensureDir(Paths::daemonLogDir());
+    TunnelWorld() {
         log.setEnabled(true);
         timing.portWait = 5s;
         timing.portPoll = 20ms;
@@ -61,7 +57,7 @@ protected:
     Tunnel::Environment environment() {
         Tunnel::Environment environment;
         environment.upInterfaces = [this] { return system.upInterfaces(); };
-        environment.engineDir = [this] { return engine.folder(); };
+        environment.engineDir = [this] { return engine.engineDir(); };
         environment.timing = timing;
         return environment;
     }
@@ -87,10 +83,10 @@ protected:
     pid_t lastPid(const std::string& program) { return engine.runs(program).back()["pid"].get<pid_t>(); }
 
     test::TempDir root;
-    test::ScopedEnv rootEnv;
-    test::ScopedEnv homeEnv;
-    test::FakeSystem system;
-    FakeEngine engine;
+    test::ScopedEnv rootEnv{"ORVEX_ROOT", root.path()};
+    test::ScopedEnv homeEnv{"HOME", root / "home"};
+    test::FakeSystem system{root.path()};
+    FakeEngine engine{root.path(), root / "engine"};
     Log log{Paths::daemonLogDir(), "service"};
     Tunnel::Timing timing;
     std::string pristine;
@@ -111,20 +107,15 @@ TEST_F(TunnelWorld, EveryFailedStepIsReportedOnceAndLeavesNothingBehind) {
     expectFailure("vless://11111111-2222-3333-4444-555555555555@203.0.113.7:99999",
                   "в ссылке некорректный порт");
 
-    engine.setXrayMode(FakeEngine::XrayMode::exitAtOnce);
-    expectFailure(serverLink, "движок завершился сразу после запуска: xray");
-    EXPECT_THAT(test::readFile(Paths::daemonLogDir() + "/engine-xray.log"),
-                HasSubstr("refuse its configuration"));
-
-    engine.setXrayMode(FakeEngine::XrayMode::neverListen);
+    engine.setMode("xray", "silent");
     timing.portWait = 300ms;
     tunnel = make();
     expectFailure(serverLink, "движок не поднял локальный порт");
 
-    engine.setXrayMode(FakeEngine::XrayMode::listen);
-    engine.setBridgeExitsAtOnce(true);
+    engine.setMode("xray", "");
+    engine.setMode("tun2socks", "exit");
     expectFailure(serverLink, "не удалось поднять TUN-интерфейс utun5");
-    engine.setBridgeExitsAtOnce(false);
+    engine.setMode("tun2socks", "");
 
     auto starts = engine.runs("xray").size();
     auto routes = system.routes();
@@ -134,13 +125,13 @@ TEST_F(TunnelWorld, EveryFailedStepIsReportedOnceAndLeavesNothingBehind) {
     system.setRoutes(routes);
     pristine = system.snapshot();
 
-    std::filesystem::remove(engine.folder() + "/geosite.dat");
-    expectFailure("not a link", "не найден файл движка: " + engine.folder() + "/geosite.dat");
+    std::filesystem::remove(engine.engineDir() + "/geosite.dat");
+    expectFailure("not a link", "не найден файл движка: " + engine.engineDir() + "/geosite.dat");
     EXPECT_EQ(engine.runs("xray").size(), starts);
 }
 
 TEST_F(TunnelWorld, AStubbornEngineIsKilledAndADisconnectDuringAConnectUndoesIt) {
-    engine.setXrayMode(FakeEngine::XrayMode::ignoreTerm);
+    engine.setMode("xray", "stubborn");
     test::writeFile(Paths::daemonLogDir() + "/split.state", " 0\n");
     tunnel = make();
     tunnel->connect(serverLink, "Сервер", false);
@@ -154,7 +145,7 @@ TEST_F(TunnelWorld, AStubbornEngineIsKilledAndADisconnectDuringAConnectUndoesIt)
 
     // The fake tools answer slowly enough to catch the connect still running: the disconnect
     // waits for it and then takes all of it down.
-    engine.setXrayMode(FakeEngine::XrayMode::listen);
+    engine.setMode("xray", "");
     std::thread superseded([&] { EXPECT_NO_THROW(tunnel->connect(serverLink, "Сервер", false)); });
     EXPECT_TRUE(
         test::waitUntil([&] { return tunnel->currentStatus().state == TunnelState::connecting; }, 5s));
@@ -201,11 +192,11 @@ TEST_F(TunnelWorld, MonitorReconnectsAfterTheEngineDiesOrTheNetworkChanges) {
 TEST_F(TunnelWorld, ExhaustedReconnectsReportTheLossOrHoldTrafficWithTheKillSwitch) {
     for (bool killSwitch : {false, true}) {
         SCOPED_TRACE(killSwitch);
-        engine.setXrayMode(FakeEngine::XrayMode::listen);
+        engine.setMode("xray", "");
         tunnel = make();
         tunnel->setKillSwitch(killSwitch);
         tunnel->connect(serverLink, "Сервер", false);
-        engine.setXrayMode(FakeEngine::XrayMode::exitAtOnce);
+        engine.setMode("xray", "exit");
         ::kill(lastPid("xray"), SIGKILL);
         size_t rounds = killSwitch ? 2 : 1;
         ASSERT_TRUE(
@@ -252,7 +243,7 @@ TEST_F(TunnelWorld, SettingsPersistAndAdBlockAsksForReconnectOnlyWhenConnected) 
 // The journal's replay and a whole restart are followed in tests/service.
 TEST_F(TunnelWorld, StartAfterACrashStopsOnlyOurOrphans) {
     // The engines of a service that was killed, and a process that merely reuses a recorded id.
-    auto orphan = ChildProcess::spawn(engine.folder() + "/tun2socks", {"-device", "tun://utun9"});
+    auto orphan = ChildProcess::spawn(engine.engineDir() + "/tun2socks", {"-device", "tun://utun9"});
     auto stranger = ChildProcess::spawn("/bin/sleep", {"30"});
     ASSERT_TRUE(test::waitUntil([&] { return engine.runs("tun2socks").size() == 1; }));
     RoutingJournal::saveChildren(
@@ -294,22 +285,16 @@ TEST_F(TunnelWorld, AServiceKilledBeforeRecordingAnEngineLeavesNoneRunning) {
 }
 
 TEST(Tunnel, AllocTunNamePicksTheFirstFreeNumberFromFour) {
-    auto utuns = [](int from, int to) {
+    auto taken = [](int from, int to, int free = -1) {
         std::set<std::string> names;
-        for (int n = from; n <= to; ++n) names.insert("utun" + std::to_string(n));
-        return names;
+        for (int n = from; n <= to; ++n)
+            if (n != free) names.insert("utun" + std::to_string(n));
+        return Tunnel::allocTunName(names);
     };
-    EXPECT_EQ(Tunnel::allocTunName(utuns(0, 3)), "utun4");
-    EXPECT_EQ(Tunnel::allocTunName(utuns(4, 9)), "utun10");
-    auto gap = utuns(0, 31);
-    gap.erase("utun31");
-    EXPECT_EQ(Tunnel::allocTunName(gap), "utun31");
-    try {
-        Tunnel::allocTunName(utuns(4, 31));
-        ADD_FAILURE() << "every number was taken";
-    } catch (const TunnelError& error) {
-        EXPECT_STREQ(error.what(), "нет свободного utun-устройства: все номера заняты другими VPN");
-    }
+    EXPECT_EQ(taken(0, 3), "utun4");
+    EXPECT_EQ(taken(4, 9), "utun10");
+    EXPECT_EQ(taken(0, 31, 31), "utun31");
+    EXPECT_THROW(taken(4, 31), TunnelError);
     EXPECT_FALSE(Routing::upInterfaces().contains(Tunnel::allocTunName()));
 }
 

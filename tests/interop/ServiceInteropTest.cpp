@@ -71,7 +71,8 @@ TEST(ServiceInterop, TrafficExitAddressAndSpeedTestWithARealEngine) {
     test::ScopedEnv exitIP("ORVEX_EXIT_IP_URL", base);
     test::ScopedEnv speed("ORVEX_SPEEDTEST_URL", base);
     test::ServiceMachine machine;
-    machine.useEngine("xray", test::fixture("xray-v2ray"));
+    std::filesystem::remove(machine.engine().engineDir() + "/xray");
+    std::filesystem::create_symlink(test::fixture("xray-v2ray"), machine.engine().engineDir() + "/xray");
     // The country split routes by v2ray's own geo files, which the fake data files are not.
     test::writeFile(machine.stateDir() + "/split.state", "0");
 

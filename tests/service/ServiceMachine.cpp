@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 #include "DaemonClient.h"
@@ -39,51 +37,29 @@ ChildProcess spawnService(const std::string& root, int descriptorLimit) {
         options);
 }
 
-std::vector<pid_t> allProcesses() {
-    std::vector<pid_t> pids;
-    for (const auto& entry : fs::directory_iterator("/proc"))
-        if (std::string name = entry.path().filename(); std::ranges::all_of(name, ::isdigit))
-            pids.push_back(std::stoi(name));
-    return pids;
-}
-
-// Whether the process is still there (a zombie counts as gone).
-bool processAlive(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return false;
-    auto close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
-
 } // namespace
 
-ServiceMachine::ServiceMachine() : root_("ORVEX_ROOT", dir_.path()), home_("HOME", dir_.path() + "/home") {
-    system_ = std::make_unique<FakeSystem>(root());
+ServiceMachine::ServiceMachine()
+    : root_("ORVEX_ROOT", dir_.path()), home_("HOME", dir_.path() + "/home"), system_(root()),
+      engine_(root(), bundle(root()) + "/Resources/engine") {
     // The service reads which interfaces are up from the real machine, where only the
     // loopback interface is sure to be; both services with DNS therefore sit on it.
-    auto service = [](const char* name, const char* device, bool enabled) {
-        return json{{"name", name}, {"port", name}, {"device", device}, {"enabled", enabled}};
+    auto service = [](const char* name, const char* device) {
+        return json{{"name", name}, {"port", name}, {"device", device}, {"enabled", true}};
     };
-    system_->setServices(
-        json::array({service("Wi-Fi", "lo", true), service("USB 10/100/1000 LAN", "lo", true),
-                     service("Thunderbolt Bridge", "en1", true)}));
-
+    system_.setServices(json::array({service("Wi-Fi", "lo"), service("USB 10/100/1000 LAN", "lo"),
+                                     service("Thunderbolt Bridge", "en1")}));
     // No tunnel interface until the bridge makes one.
-    json interfaces = json::array();
-    for (const auto& iface : system_->interfaces())
-        if (iface.at("name") != "utun4") interfaces.push_back(iface);
-    system_->setInterfaces(interfaces);
+    json interfaces = system_.interfaces();
+    interfaces.erase(std::remove_if(interfaces.begin(), interfaces.end(),
+                                    [](const json& iface) { return iface.at("name") == "utun4"; }),
+                     interfaces.end());
+    system_.setInterfaces(interfaces);
 
     fs::create_directories(root() + "/home");
     fs::create_directories(root() + "/var/run");
     fs::create_directories(bundle(root()) + "/MacOS");
     placeExecutable(bundle(root()) + "/MacOS/ORVEX");
-    fs::create_directories(engineDir());
-    for (const char* program : {"xray", "tun2socks"})
-        fs::create_symlink(fixture(program), engineDir() + "/" + program);
-    writeFile(engineDir() + "/geoip.dat", "fake geoip\n");
-    writeFile(engineDir() + "/geosite.dat", "fake geosite\n");
     writeFile(stateDir() + "/logging.on", "");
 }
 
@@ -93,24 +69,6 @@ ServiceMachine::~ServiceMachine() {
     for (pid_t pid : strayProcesses()) ::kill(pid, SIGKILL);
 }
 
-void ServiceMachine::useEngine(const std::string& name, const std::string& program) {
-    fs::remove(engineDir() + "/" + name);
-    fs::create_symlink(program, engineDir() + "/" + name);
-}
-
-void ServiceMachine::setEngineBehaviour(const std::string& name, const std::string& mode) {
-    writeFile(root() + "/fake-engine/" + name + ".mode", mode);
-}
-
-std::vector<json> ServiceMachine::engineRuns(const std::string& name) const {
-    std::vector<json> runs;
-    std::istringstream lines(readFile(root() + "/fake-engine/" + name + ".runs"));
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty()) runs.push_back(json::parse(line));
-    return runs;
-}
-
-std::string ServiceMachine::engineDir() const { return bundle(root()) + "/Resources/engine"; }
 std::string ServiceMachine::stateDir() const { return root() + "/Library/Logs/ORVEX"; }
 std::string ServiceMachine::socketPath() const { return root() + "/var/run/orvex-vpn.sock"; }
 
@@ -148,20 +106,14 @@ size_t ServiceMachine::logCount(const std::string& text) const {
 std::vector<pid_t> ServiceMachine::strayProcesses() const {
     std::vector<pid_t> found;
     pid_t service = pid();
-    for (pid_t pid : allProcesses()) {
-        if (pid == service || pid == ::getpid() || !processAlive(pid)) continue;
-        std::string commandLine = readFile("/proc/" + std::to_string(pid) + "/cmdline");
-        if (commandLine.find(root()) != std::string::npos) found.push_back(pid);
-    }
-    return found;
-}
-
-std::vector<pid_t> ServiceMachine::enginePids(const std::string& name) const {
-    std::vector<pid_t> found;
-    for (pid_t pid : strayProcesses())
-        if (readFile("/proc/" + std::to_string(pid) + "/cmdline").find("/engine/" + name) !=
-            std::string::npos)
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::string name = entry.path().filename();
+        if (!std::ranges::all_of(name, ::isdigit)) continue;
+        pid_t pid = std::stoi(name);
+        if (pid != service && pid != ::getpid() && FakeEngine::alive(pid) &&
+            readFile("/proc/" + name + "/cmdline").find(root()) != std::string::npos)
             found.push_back(pid);
+    }
     return found;
 }
 

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <chrono>
-#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 #include "ChildProcess.h"
+#include "FakeEngine.h"
 #include "FakeSystem.h"
 #include "TestSupport.h"
 
@@ -24,17 +24,11 @@ public:
     ServiceMachine& operator=(const ServiceMachine&) = delete;
 
     const std::string& root() const { return dir_.path(); }
-    FakeSystem& system() { return *system_; }
-    std::string engineDir() const;
+    FakeSystem& system() { return system_; }
+    // The fakes in the bundle's engine folder; a test may put another program in their place.
+    FakeEngine& engine() { return engine_; }
     std::string stateDir() const; // the service's log folder, also home of its setting files
     std::string socketPath() const;
-
-    // Puts `program` in the engine folder under `name` ("xray", "tun2socks") instead of the fake.
-    void useEngine(const std::string& name, const std::string& program);
-    // The fake engine's mode: "exit", "silent", "stubborn"; empty for its normal behaviour.
-    void setEngineBehaviour(const std::string& name, const std::string& mode);
-    // One JSON record per start of the fake engine `name`: pid, args, cwd, inherited fds.
-    std::vector<nlohmann::json> engineRuns(const std::string& name) const;
 
     // Starts the service and waits until it answers a ping, with `descriptorLimit` (when above
     // zero) as its RLIMIT_NOFILE.
@@ -54,7 +48,6 @@ public:
     // Every process but the service whose command line mentions this machine's folder: the
     // engines the service started and anything they left behind.
     std::vector<pid_t> strayProcesses() const;
-    std::vector<pid_t> enginePids(const std::string& name) const;
     size_t serviceDescriptors() const;
 
     // A link to a server whose address is an IPv4 literal, so no name lookup is involved.
@@ -64,7 +57,8 @@ private:
     TempDir dir_;
     ScopedEnv root_;
     ScopedEnv home_;
-    std::unique_ptr<FakeSystem> system_;
+    FakeSystem system_;
+    FakeEngine engine_;
     std::optional<ChildProcess> service_;
 };
 

@@ -57,13 +57,15 @@ TEST(Service, ConnectsThroughTheFakeSystemAndUndoesItAll) {
     machine.start();
 
     // A failed connect reaches the application with the tunnel's own text, and leaves nothing.
-    machine.setEngineBehaviour("xray", "exit");
+    machine.engine().setMode("xray", "exit");
     EXPECT_EQ(refusal([] { DaemonClient::connect(test::ServiceMachine::link(), "Сервер"); }),
               "движок завершился сразу после запуска: xray");
     EXPECT_EQ(DaemonClient::status().message, "движок завершился сразу после запуска: xray");
+    EXPECT_NE(test::readFile(machine.stateDir() + "/engine-xray.log").find("refuse its configuration"),
+              std::string::npos);
     EXPECT_TRUE(machine.strayProcesses().empty());
     EXPECT_EQ(machine.system().snapshot(), before);
-    machine.setEngineBehaviour("xray", "");
+    machine.engine().setMode("xray", "");
 
     // The connect takes the bridge's settle time at least; meanwhile the status poll is
     // answered at once and a second connect is refused without disturbing the first.
@@ -92,9 +94,9 @@ TEST(Service, ConnectsThroughTheFakeSystemAndUndoesItAll) {
     auto account = config["inbounds"][0]["settings"]["accounts"][0];
     std::string port = std::to_string(config["inbounds"][0]["port"].get<int>());
     for (const char* engine : {"xray", "tun2socks"}) {
-        auto run = machine.engineRuns(engine).back();
+        auto run = machine.engine().runs(engine).back();
         EXPECT_EQ(run.at("fds"), json::array({0, 1, 2})) << engine;
-        EXPECT_EQ(run.at("cwd"), machine.engineDir()) << engine;
+        EXPECT_EQ(run.at("cwd"), machine.engine().engineDir()) << engine;
         EXPECT_EQ(run.at("args").back(), engine == std::string("xray")
                                              ? Paths::generatedConfig()
                                              : "socks5://" + account["user"].get<std::string>() + ":" +
@@ -109,6 +111,8 @@ TEST(Service, ConnectsThroughTheFakeSystemAndUndoesItAll) {
 
     // What the network looks like while connected is for tests/OrvexDaemon/RoutingTest.cpp.
     EXPECT_NE(machine.system().snapshot(), before);
+    // The service's log is written by a thread of its own: the line may come after the answer.
+    ASSERT_TRUE(machine.waitForLog("connect: готово"));
     EXPECT_EQ(machine.logCount("connect: готово"), 1u);
     EXPECT_EQ(machine.logCount("уже подключено или подключается"), 1u);
 
