@@ -80,8 +80,7 @@ TEST_F(NftRoutingTest, ConnectCapturesAllButTheExemptAndSteersDNSToThePair) {
         NftRouting routing(log);
         routing.configure(capture(blockAds));
         for (const auto& line : Lines{
-                 "type nat hook output", "meta mark 0xff return", "fib daddr type local return",
-                 "ip daddr 203.0.113.7 return", "meta l4proto tcp redirect to :12345",
+                 "type nat hook output", "meta l4proto tcp redirect to :12345",
                  std::string("meta l4proto { tcp, udp } th dport 53 dnat ip to numgen inc mod 2 ") +
                      (blockAds ? "map { 0 : 94.140.14.14, 1 : 94.140.15.15 }"
                                : "map { 0 : 1.1.1.1, 1 : 1.0.0.1 }"),
@@ -91,13 +90,16 @@ TEST_F(NftRoutingTest, ConnectCapturesAllButTheExemptAndSteersDNSToThePair) {
                  "meta nfproto ipv6 meta l4proto tcp reject with tcp reset",
                  "meta nfproto ipv6 reject with icmpx type admin-prohibited"})
             EXPECT_TRUE(has(line)) << line << "\n" << net.table();
-        // DNS is steered before the redirect could take TCP queries elsewhere, and the exemptions
-        // come before the capture in both chains that capture.
+        // The exemptions come first in both chains that capture (steer_out, then mark_udp), and
+        // DNS is steered before the redirect could take TCP queries elsewhere.
         auto table = net.table();
+        for (const char* exempt :
+             {"meta mark 0xff return", "fib daddr type local return", "ip daddr 203.0.113.7 return"}) {
+            EXPECT_LT(table.find(exempt), table.find("th dport 53 dnat")) << exempt;
+            EXPECT_LT(table.find(exempt, table.find("chain mark_udp")), table.find("meta mark set"))
+                << exempt;
+        }
         EXPECT_LT(table.find("th dport 53 dnat"), table.find("redirect to"));
-        EXPECT_LT(table.find("fib daddr type local return"), table.find("meta mark set"));
-        EXPECT_LT(table.rfind("ip daddr 203.0.113.7 return"), table.find("meta mark set"));
-        EXPECT_LT(table.find("ip daddr 203.0.113.7 return"), table.find("redirect to"));
         EXPECT_EQ(net.ip()["rule"], nlohmann::json::array({"fwmark 0x4f52 lookup 20306"}));
         EXPECT_EQ(net.ip()["route"],
                   nlohmann::json::array({defaultRoute, "local 0.0.0.0/0 dev lo table 20306"}));
