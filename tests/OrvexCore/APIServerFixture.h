@@ -9,8 +9,8 @@
 
 namespace orvex::test {
 
-// Certificates made once per test program; each test starts its own servers with them and
-// trusts the CA through ORVEX_CA_FILE for its duration.
+// Certificates made once per test program; servers started with them are trusted through
+// ORVEX_CA_FILE while the fixture lives.
 class APIServerFixture {
 public:
     APIServerFixture() : trust_("ORVEX_CA_FILE", certificates().caFile) {}

@@ -17,8 +17,7 @@
 
 namespace orvex::test {
 
-// A loopback TCP socket bound to a free port; listening, it completes connections but never
-// answers them.
+// A loopback TCP socket bound to a free port (listening, it completes connections itself).
 inline FileDescriptor loopbackSocket(bool listening, int& port) {
     FileDescriptor fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
@@ -40,10 +39,9 @@ inline int closedLoopbackPort() {
     return port;
 }
 
-// A bare plain-HTTP listener on 127.0.0.1 that keeps each request exactly as it arrived on
-// the wire (the header order included, which a parsing server forgets) and answers every one
-// with `reply`; with an empty reply it reads the request and never answers. With a `bodyPace`
-// the reply's head goes out at once and its body one byte per pace, like a slow line.
+// A bare HTTP listener on 127.0.0.1 that keeps each request as it arrived on the wire (header
+// order included, which a parsing server forgets) and answers each with `reply`: never, when
+// empty; with a `bodyPace`, the head at once and the body a byte per pace, like a slow line.
 class HttpRawListener {
 public:
     explicit HttpRawListener(std::string reply, std::chrono::milliseconds bodyPace = {})
@@ -61,11 +59,10 @@ public:
     }
 
 private:
-    bool readable(int fd) {
+    static bool readable(int fd) {
         pollfd entry{fd, POLLIN, 0};
         return poll(&entry, 1, 20) > 0;
     }
-
     void serve() {
         std::vector<FileDescriptor> held; // unanswered connections stay open until the end
         while (!stopping_) {
@@ -89,10 +86,8 @@ private:
                 std::lock_guard lock(lock_);
                 requests_.push_back(request);
             }
-            if (reply_.empty()) {
-                held.push_back(std::move(connection));
-                continue;
-            }
+            if (reply_.empty()) held.push_back(std::move(connection));
+            if (!connection) continue;
             size_t head = bodyPace_.count() == 0 ? reply_.size() : reply_.find("\r\n\r\n") + 4;
             (void)!write(connection.get(), reply_.data(), head);
             for (size_t at = head; at < reply_.size() && !stopping_; ++at) {

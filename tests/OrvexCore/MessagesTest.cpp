@@ -1,4 +1,5 @@
-// The messages exchanged with the account server and with the service.
+// The messages exchanged with the account server and with the service; the account flows and
+// the service's tests carry well-formed ones end to end, so this is mostly what they never send.
 #include "APITypes.h"
 #include "IPCProtocol.h"
 #include "Thrown.h"
@@ -20,73 +21,51 @@ template <typename R> Code failure(std::string_view text) {
         .code;
 }
 
-// Every key is read: encoding the record again gives the same document, less the keys that
-// are unknown or null.
-template <typename R> void expectReadWhole(const std::string& text, std::vector<std::string> dropped = {}) {
-    json expected = json::parse(text);
-    for (const std::string& key : dropped) expected.erase(key);
-    EXPECT_EQ(json::parse(R::decode(text).encode()), expected) << text;
-}
-
-const std::string requiredSubscription =
-    R"("is_active": true, "traffic_used_gb": 0, "can_request_trial": false,
-    "is_telegram_linked": false, "is_email_linked": false, "is_email_verified": false)";
-
+// The kind, key and (where given) the text the service's log shows after "не разобран запрос: ".
 struct Rejection {
     std::string line;
     Kind kind;
     const char* key;
-    const char* text = nullptr; // what the service's log shows after "не разобран запрос: "
+    const char* text = nullptr;
 };
 
 template <typename Message> void expectRejected(const Rejection& rejection) {
-    try {
-        Message::decode(rejection.line);
-        ADD_FAILURE() << "decoded: " << rejection.line;
-    } catch (const IPCDecodeError& e) {
-        EXPECT_EQ(e.kind, rejection.kind) << rejection.line;
-        EXPECT_EQ(e.key, rejection.key) << rejection.line;
-        if (rejection.text) {
-            EXPECT_STREQ(e.what(), rejection.text);
-        }
-    }
+    auto error = test::thrown<IPCDecodeError>([&] { Message::decode(rejection.line); });
+    if (!error) return;
+    EXPECT_EQ(error->kind, rejection.kind) << rejection.line;
+    EXPECT_EQ(error->key, rejection.key) << rejection.line;
+    EXPECT_STREQ(error->what(), rejection.text ? rejection.text : error->what());
 }
 
 const std::string booleans = R"("loggingEnabled":false,"killSwitchEnabled":false,"adBlockEnabled":true)";
-// A status object with `fields` in place of the state and the booleans that follow it.
-std::string statusWith(const std::string& fields) {
-    return R"({"ok":true,"status":{"serverName":"","message":"",)" + fields + "}}";
-}
 
 } // namespace
 
 TEST(APITypes, DecodesResponsesWithTheirOptionalAndRequiredRules) {
-    expectReadWhole<SubscriptionResponse>(R"({
+    // Every key is read: encoding the record again gives the same document, less unknown keys.
+    const std::string full = R"({
       "is_active": true, "expires_at": "2025-03-28T00:00:00Z", "started_at": "2025-02-26T00:00:00Z",
       "days_left": 23, "total_days": 30, "traffic_limit_gb": 200, "traffic_used_gb": 12.5,
       "tariff_name": "Месяц", "server_name": "Германия", "can_request_trial": false,
-      "is_telegram_linked": true, "is_email_linked": false, "is_email_verified": false,
-      "referral_code": "FRIEND", "unknown_key": {"nested": [1, 2]}})",
-                                          {"unknown_key"});
-    expectReadWhole<SubscriptionResponse>("{" + requiredSubscription +
-                                              R"(, "expires_at": null, "days_left": null})",
-                                          {"expires_at", "days_left"});
+      "is_telegram_linked": true, "is_email_linked": false, "is_email_verified": false, "referral_code": "FRIEND"})";
+    EXPECT_EQ(json::parse(SubscriptionResponse::decode(full).encode()), json::parse(full));
+    json extra = json::parse(full);
+    extra["unknown_key"] = {{"nested", {1, 2}}};
+    extra["days_left"] = nullptr;
+    EXPECT_FALSE(SubscriptionResponse::decode(extra.dump()).daysLeft);
     // A present optional of the wrong type is an error, not silently absent.
     const std::pair<std::string, Code> broken[] = {
-        {R"({"is_active": true, "can_request_trial": false, "is_telegram_linked": false,
-             "is_email_linked": false, "is_email_verified": false})",
-         Code::missing},
-        {"{" + requiredSubscription + R"(, "is_active": 1})", Code::wrongFormat},
-        {"{" + requiredSubscription + R"(, "days_left": "5"})", Code::wrongFormat},
+        {R"({"is_active": true})", Code::missing},
+        {R"({"is_active": 1})", Code::wrongFormat},
+        {full.substr(0, full.size() - 1) + R"(, "days_left": "5"})", Code::wrongFormat},
         {"not json", Code::wrongFormat},
-        {"[]", Code::wrongFormat},
-        {"", Code::wrongFormat}};
+        {"[]", Code::wrongFormat}};
     for (const auto& [text, code] : broken) EXPECT_EQ(failure<SubscriptionResponse>(text), code) << text;
     // Integers are 64-bit, beyond a double's precision; ones beyond 64 bits are no integers.
-    expectReadWhole<ServersResponse>(
-        R"({"servers": [{"id": 1, "name": "Нидерланды", "host": "nl.example", "port": 443},
-        {"id": 9007199254740993, "name": "B", "host": "b", "port": 8443}], "change_retry_after": -5,
-        "change_cooldown": 300})");
+    const std::string servers =
+        R"({"servers": [{"id": 9007199254740993, "name": "B", "host": "b", "port": 8443}],
+        "change_retry_after": -5, "change_cooldown": 300})";
+    EXPECT_EQ(json::parse(ServersResponse::decode(servers).encode()), json::parse(servers));
     EXPECT_EQ(failure<ServersResponse>(R"({"servers": [], "change_retry_after": 0})"), Code::missing);
     auto fractional = test::thrown<CodingError>([] {
         ServersResponse::decode(R"({"servers": [{"id": 1, "name": "A", "host": "a", "port": 1.5}],
@@ -97,26 +76,17 @@ TEST(APITypes, DecodesResponsesWithTheirOptionalAndRequiredRules) {
     EXPECT_EQ(failure<ServersResponse>(R"({"servers": [{"id": 9223372036854775808, "name": "A", "host": "a",
         "port": 1}], "change_retry_after": 0, "change_cooldown": 0})"),
               Code::wrongFormat);
-    expectReadWhole<NotificationsResponse>(
-        R"({"notifications": [{"id": 5000000001, "kind": "info", "title": "T",
-        "body": "B", "created_at": "2025-03-01T09:00:00Z"}], "last_id": 5000000001})");
     EXPECT_EQ(failure<NotificationsResponse>(R"({"notifications": [{"id": 1, "kind": "k", "title": "t",
         "body": null, "created_at": "c"}], "last_id": 1})"),
               Code::missing);
-    // The other records are read by the account flows against the demo server.
-    EXPECT_EQ(failure<ConfigResponse>(R"({"subscription": "x"})"), Code::missing);
-    EXPECT_EQ(failure<DevicesResponse>(R"({"devices": [{"id": 7}]})"), Code::missing);
-    auto messages = SupportMessagesResponse::decode(R"({"messages": [{"id": 1, "direction": "support",
-        "created_at": "c"}, {"id": 2, "direction": "Support", "text": "t", "file_kind": "image", "file_name": "a.png",
-        "created_at": "c"}]})");
-    EXPECT_TRUE(messages.messages[0].isFromSupport());
-    EXPECT_FALSE(messages.messages[1].isFromSupport());
-    EXPECT_EQ(messages.messages[1].fileName, "a.png");
-    EXPECT_NO_THROW(EmptyResponse::decode("<html>"));
+    auto messages = SupportMessagesResponse::decode(
+        R"({"messages": [{"id": 2, "direction": "Support", "created_at": "c", "file_name": "a.png"}]})");
+    EXPECT_FALSE(messages.messages[0].isFromSupport()); // the word is matched exactly
+    EXPECT_EQ(messages.messages[0].fileName, "a.png");
 }
 
-// The account flows send every request to the demo server, which refuses one without its
-// keys; here are the optional keys left out and the texts that need escaping.
+// The demo server refuses a request without its keys; here are the optional keys left out and
+// the texts that need escaping.
 TEST(APITypes, EncodesRequestsWithExactlyTheServersKeys) {
     const std::pair<std::string, std::string> encoded[] = {
         {AuthRequest{"123", std::nullopt, "linux", "M", "S"}.encode(),
@@ -140,39 +110,29 @@ TEST(IPCProtocol, RequestsMatchTheWireForm) {
     connect.serverName = "Москва\n\"тест\"";
     std::string line = connect.encode();
     EXPECT_EQ(line.find('\n'), std::string::npos);
-    EXPECT_EQ(json::parse(line), json::parse(R"({"method":"connect","vlessRaw":"vless://id@example.net:443?)"
-                                             R"(path=%2Fws#Сервер","serverName":"Москва\n\"тест\"",)" +
-                                             booleans + "}"));
     EXPECT_EQ(IPCRequest::decode(line), connect);
-    // Every method's name on the wire is checked end to end by the service's own tests.
     IPCRequest update{IPCMethod::installUpdate, std::nullopt, std::nullopt, true, true, false, "2.4.1"};
     EXPECT_EQ(update.encode(), R"({"method":"install_update","loggingEnabled":true,"killSwitchEnabled":true,)"
                                R"("adBlockEnabled":false,"version":"2.4.1"})");
-    EXPECT_EQ(IPCRequest::decode(update.encode()), update);
 }
 
 TEST(IPCProtocol, RequestDecodingIsLenientOnlyWhereAllowed) {
     // Null is absent, unknown keys are ignored, escapes are undone.
-    IPCRequest request =
-        IPCRequest::decode(R"({"method":"connect","vlessRaw":"vless:\/\/a@b:1","serverName":null,)"
-                           R"("version":null,"extra":{"x":[1,2]},)" +
-                           booleans + "}");
     IPCRequest expected;
     expected.method = IPCMethod::connect;
     expected.vlessRaw = "vless://a@b:1";
-    EXPECT_EQ(request, expected);
+    EXPECT_EQ(IPCRequest::decode(R"({"method":"connect","vlessRaw":"vless:\/\/a@b:1","serverName":null,)"
+                                 R"("extra":{"x":[1,2]},)" +
+                                 booleans + "}"),
+              expected);
     const Rejection rejections[] = {
         {R"({"method":"set_ad_block","loggingEnabled":false,"killSwitchEnabled":false})", Kind::missingKey,
          "adBlockEnabled", "нет ключа «adBlockEnabled»"},
-        {R"({"method":null,)" + booleans + "}", Kind::missingKey, "method"},
         {R"({"method":"ping","loggingEnabled":0,"killSwitchEnabled":false,"adBlockEnabled":true})",
          Kind::wrongType, "loggingEnabled", "неверный тип значения «loggingEnabled»"},
         {R"({"method":"ping","vlessRaw":5,)" + booleans + "}", Kind::wrongType, "vlessRaw"},
-        {R"({"method":1,)" + booleans + "}", Kind::wrongType, "method"},
-        {R"({"method":"reboot",)" + booleans + "}", Kind::badValue, "method",
+        {R"({"method":"setKillSwitch",)" + booleans + "}", Kind::badValue, "method",
          "недопустимое значение «method»"},
-        {R"({"method":"setKillSwitch",)" + booleans + "}", Kind::badValue, "method"},
-        {"", Kind::notJSON, ""},
         {R"({"method":"ping"} {})", Kind::notJSON, ""},
         // Texts on the wire are UTF-8; a stray byte fails the message, not just the field.
         {"{\"method\":\"ping\",\"serverName\":\"\xff\"}", Kind::notJSON, ""},
@@ -188,27 +148,17 @@ TEST(IPCProtocol, ResponsesMatchTheWireForm) {
         R"("message":"Подключено\nвторая строка","killSwitchEnabled":true,"killSwitchHold":false,)"
         R"("exitIP":"203.0.113.7","adBlockEnabled":false}})";
     IPCResponse status = IPCResponse::decode(line);
-    EXPECT_EQ(status.status.value().serverName + "|" + status.status->message + "|" + status.status->exitIP,
-              "Нидерланды / Амстердам|Подключено\nвторая строка|203.0.113.7");
-    EXPECT_TRUE(status.ok && status.status->killSwitchEnabled && !status.status->adBlockEnabled);
+    EXPECT_EQ(status.status.value().message, "Подключено\nвторая строка");
     EXPECT_EQ(status.encode(), line);
-    EXPECT_EQ(IPCResponse::failure("пустой конфиг сервера").encode(),
-              R"({"ok":false,"error":"пустой конфиг сервера"})");
-    IPCResponse speed;
-    speed.ok = true;
-    speed.mbps = 93.25;
+    IPCResponse speed{true, std::nullopt, std::nullopt, 93.25, std::nullopt};
     EXPECT_EQ(speed.encode(), R"({"ok":true,"mbps":93.25})");
     IPCResponse adBlock{true, std::nullopt, TunnelStatus::neutral(), std::nullopt, false};
-    for (TunnelState state :
-         {TunnelState::disconnected, TunnelState::connecting, TunnelState::connected, TunnelState::error}) {
+    for (TunnelState state : {TunnelState::connecting, TunnelState::error}) {
         adBlock.status->state = state;
         EXPECT_EQ(IPCResponse::decode(adBlock.encode()), adBlock) << wireText(state);
     }
     // JSON cannot carry NaN, and the writer must not fail over bytes that are not UTF-8.
-    IPCResponse odd;
-    odd.ok = true;
-    odd.mbps = std::nan("");
-    odd.error = "сломано \xff\xfe";
+    IPCResponse odd{true, std::string("сломано \xff\xfe"), std::nullopt, std::nan(""), std::nullopt};
     std::string oddLine = odd.encode();
     EXPECT_EQ(oddLine.find('\n'), std::string::npos);
     IPCResponse back = IPCResponse::decode(oddLine);
@@ -217,32 +167,22 @@ TEST(IPCProtocol, ResponsesMatchTheWireForm) {
 }
 
 TEST(IPCProtocol, ResponseDecodingIsLenientOnlyWhereAllowed) {
-    IPCResponse response = IPCResponse::decode(
-        R"({"ok":false,"error":"нет пути к http:\/\/example.net\/","status":null,"mbps":null,"needReconnect":null,)"
-        R"("future":true})");
-    EXPECT_EQ(response, IPCResponse::failure("нет пути к http://example.net/"));
+    EXPECT_EQ(IPCResponse::decode(R"({"ok":false,"error":"нет пути к http:\/\/example.net\/","status":null,)"
+                                  R"("mbps":null,"needReconnect":null,"future":true})"),
+              IPCResponse::failure("нет пути к http://example.net/"));
     EXPECT_EQ(IPCResponse::decode(R"({"ok":true,"mbps":12})").mbps, 12.0);
-    TunnelStatus status =
-        *IPCResponse::decode(R"({"ok":true,"status":{"state":"error","serverName":"\u041c",)"
-                             R"("message":"","killSwitchEnabled":true,"killSwitchHold":true,)"
-                             R"("exitIP":"","adBlockEnabled":true,"x":1}})")
-             .status;
-    EXPECT_EQ(status, (TunnelStatus{TunnelState::error, "М", "", true, true, "", true}));
+    const std::string status =
+        R"({"ok":true,"status":{"serverName":"","message":"","killSwitchEnabled":false,)";
     const Rejection rejections[] = {
-        {statusWith(R"("state":"paused","killSwitchEnabled":false,"killSwitchHold":false,"exitIP":"",)"
-                    R"("adBlockEnabled":true)"),
+        {status + R"("state":"paused","killSwitchHold":false,"exitIP":"","adBlockEnabled":true}})",
          Kind::badValue, "status.state"},
-        {statusWith(
-             R"("state":"connected","killSwitchEnabled":false,"killSwitchHold":false,"adBlockEnabled":true)"),
-         Kind::missingKey, "status.exitIP"},
-        {statusWith(R"("state":"connected","killSwitchEnabled":false,"killSwitchHold":1,"exitIP":"",)"
-                    R"("adBlockEnabled":true)"),
+        {status + R"("state":"error","killSwitchHold":false,"adBlockEnabled":true}})", Kind::missingKey,
+         "status.exitIP"},
+        {status + R"("state":"error","killSwitchHold":1,"exitIP":"","adBlockEnabled":true}})",
          Kind::wrongType, "status.killSwitchHold"},
         {R"({"ok":true,"status":"connected"})", Kind::wrongType, "status"},
         {R"({"error":"x"})", Kind::missingKey, "ok"},
-        {R"({"ok":1})", Kind::wrongType, "ok"},
         {R"({"ok":true,"error":false})", Kind::wrongType, "error"},
-        {R"({"ok":true,"needReconnect":"yes"})", Kind::wrongType, "needReconnect"},
         // The JSON library itself would turn true into 1.0 if asked for a number.
         {R"({"ok":true,"mbps":true})", Kind::wrongType, "mbps"},
         // Beyond a double's range is no number the reader takes at all.

@@ -37,7 +37,6 @@ TEST(UpdateCheckerSlow, AStalledFirstMirrorGivesWayToTheSecondAfterFiveSeconds) 
     auto waited = std::chrono::steady_clock::now() - started;
     ASSERT_TRUE(info);
     EXPECT_EQ(info->version, "2.0.0");
-    EXPECT_EQ(info->dmgURL, mirrors.second().baseURL() + "files/b.dmg");
     EXPECT_GE(waited, std::chrono::milliseconds(4500));
     EXPECT_LT(waited, std::chrono::seconds(20));
 }

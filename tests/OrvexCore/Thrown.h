@@ -9,7 +9,6 @@
 namespace orvex::test {
 
 // The error of type E that `action` throws; a test failure, and nothing, when it throws none.
-// Tests read the result with .value(), so a missing error also stops the check that needs it.
 template <typename E, typename F> std::optional<E> thrown(F&& action) {
     try {
         action();
