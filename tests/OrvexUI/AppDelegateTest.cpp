@@ -57,41 +57,60 @@ protected:
     int terminations_ = 0;
 };
 
-TEST_F(AppDelegateTest, TheTrayNamesEachStateAndOffersItsAction) {
-    TunnelStatus connected = statusIn(TunnelState::connected);
-    connected.serverName = "Германия";
+TEST_F(AppDelegateTest, TheTrayNamesEachStateAndAMandatoryUpdateBlocksOnlyConnecting) {
     auto delegate = launch();
+    AppModel& m = delegate->model();
     const std::tuple<TunnelStatus, std::string, std::string> cases[] = {
         {statusIn(TunnelState::disconnected), "не подключено", "Подключить"},
         {statusIn(TunnelState::connecting), "подключение…", "Отключить"},
-        {connected, "подключено, Германия", "Отключить"},
+        {statusIn(TunnelState::connected, false, "Германия"), "подключено, Германия", "Отключить"},
         {statusIn(TunnelState::connected), "подключено", "Отключить"},
         {statusIn(TunnelState::error), "ошибка", "Подключить"}};
     for (const auto& [status, tip, action] : cases) {
         service_->script([&](auto& s) { s.current = status; });
-        delegate->model().refreshStatus();
-        ASSERT_TRUE(waitWithEvents([&] { return delegate->model().status() == status; }));
+        m.refreshStatus();
+        ASSERT_TRUE(waitWithEvents([&] { return m.status() == status; }));
         EXPECT_EQ(delegate->tray()->toolTip().toStdString(), "ORVEX — " + tip);
         EXPECT_EQ(menuTexts(*delegate),
                   (Journal{"ORVEX — " + tip, "—", action, "Открыть ORVEX", "—", "Выход"}));
     }
 
-    // A mandatory update turns the action into the way to the update.
+    // A mandatory update turns the action into the way to the update and cannot be dismissed;
+    // a check that fails later does not lift it.
     test::UpdateMirrors mirrors(dir_.path());
     mirrors.first().setManifest(
         test::UpdateMirrors::manifest("9.0.0", "https://x/ORVEX-9.0.0.dmg", "", "9.0.0"));
-    delegate->model().checkUpdateSilently();
-    ASSERT_TRUE(waitWithEvents([&] { return delegate->model().mandatoryUpdatePending(); }));
+    m.checkUpdateSilently();
+    ASSERT_TRUE(waitWithEvents([&] { return m.mandatoryUpdatePending(); }));
     EXPECT_EQ(menuTexts(*delegate)[0], "ORVEX — ошибка");
     EXPECT_EQ(menuTexts(*delegate)[2], "Нужно обновление — обновить");
+    m.dismissUpdateDialog();
+    EXPECT_TRUE(m.showUpdateDialog());
+    mirrors.first().setManifest("{}");
+    mirrors.second().setManifest("{}");
+    m.checkUpdateSilently();
+    ASSERT_TRUE(
+        waitWithEvents([&] { return mirrors.second().requestCount(test::UpdateServer::manifestPath) == 1; }));
+    EXPECT_FALSE(waitWithEvents([&] { return !m.mandatoryUpdatePending(); }, std::chrono::milliseconds(300)));
     service_->script([](auto& s) { s.current = statusIn(TunnelState::disconnected); });
-    delegate->model().refreshStatus();
+    m.refreshStatus();
     ASSERT_TRUE(waitWithEvents([&] { return delegate->tray()->toolTip() == "ORVEX — нужно обновление"; }));
     EXPECT_TRUE(widgetFileHas(R"("blocked":true)"));
     delegate->window()->hide();
     delegate->trayMenu()->actions()[2]->trigger();
     EXPECT_TRUE(delegate->window()->isVisible());
+    m.connect();
+    EXPECT_EQ(m.message(), "Обновите приложение — эта версия больше не поддерживается сервером.");
     EXPECT_TRUE(service_->journal().empty());
+
+    // Disconnecting still works, and the new version was announced once.
+    service_->script([](auto& s) { s.current = statusIn(TunnelState::connected); });
+    m.refreshStatus();
+    ASSERT_TRUE(waitWithEvents([&] { return m.status().state == TunnelState::connected; }));
+    m.toggleConnection();
+    ASSERT_TRUE(waitWithEvents([&] { return !m.busy(); }));
+    EXPECT_EQ(service_->journal(), Journal{"disconnect"});
+    EXPECT_EQ(std::ranges::count(centre_->posted, "Вышло обновление ORVEX", &Notices::Notice::title), 1);
 }
 
 TEST_F(AppDelegateTest, LinksToggleShowOrCarryASignInCode) {

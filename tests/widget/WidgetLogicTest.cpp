@@ -78,13 +78,9 @@ TEST(WidgetFiles, TheSharedFolderIsTheApplicationsAndComesFirst) {
     test::TempDir dir;
     test::ScopedEnv home("HOME", dir / "home");
     test::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
-    struct Case {
-        const char* platform;
-        std::optional<std::string> root;
-        std::optional<std::string> state;
-        std::string shared;
-    };
-    const Case cases[] = {
+    // The platform, ORVEX_ROOT, XDG_STATE_HOME, and the shared folder.
+    using Text = std::optional<std::string>;
+    const std::tuple<const char*, Text, Text, std::string> cases[] = {
         {"macos", std::nullopt, std::nullopt, "/Users/Shared/ORVEX"},
         {"macos", dir.path(), dir / "state", dir / "Users/Shared/ORVEX"},
         {"macos", dir.path() + "//", std::nullopt, dir / "Users/Shared/ORVEX"},
@@ -94,14 +90,13 @@ TEST(WidgetFiles, TheSharedFolderIsTheApplicationsAndComesFirst) {
         {"linux", std::nullopt, dir / "state", dir / "state/orvex/widget"},
         {"linux", std::nullopt, "relative/state", dir / "home/.local/state/orvex/widget"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.platform) + " " + c.root.value_or("(no root)"));
-        test::ScopedEnv platform("ORVEX_PLATFORM", c.platform);
-        test::ScopedEnv root("ORVEX_ROOT", c.root);
-        test::ScopedEnv state("XDG_STATE_HOME", c.state);
-        EXPECT_EQ(WidgetFiles::sharedDir(), c.shared);
+    for (const auto& [system, root, state, shared] : cases) {
+        SCOPED_TRACE(std::string(system) + " " + root.value_or("(no root)") + " " + state.value_or(""));
+        test::ScopedEnv platform("ORVEX_PLATFORM", system), rootEnv("ORVEX_ROOT", root),
+            stateEnv("XDG_STATE_HOME", state);
+        EXPECT_EQ(WidgetFiles::sharedDir(), shared);
         EXPECT_EQ(WidgetFiles::candidates(),
-                  (std::vector<std::string>{c.shared + "/widget-status.json",
+                  (std::vector<std::string>{shared + "/widget-status.json",
                                             dir / "home/.local/share/orvex-widget/widget-status.json"}));
     }
     test::ScopedEnv dataHome("XDG_DATA_HOME", dir / "data");
@@ -181,45 +176,22 @@ TEST(Snapshot, DecodesTheApplicationsRecordAndNothingLoose) {
     EXPECT_TRUE(Snapshot::unknown().age(std::chrono::system_clock::now()) > 1e10);
 }
 
-struct Driver {
-    TimePoint now = orvex::widget::now;
-    std::deque<std::pair<std::chrono::milliseconds, std::function<void()>>> waits;
-    std::vector<std::string> opened;
-    ToggleIntent intent{{
-        .openURL = [this](const std::string& url) { opened.push_back(url); },
-        .after = [this](std::chrono::milliseconds delay,
-                        std::function<void()> step) { waits.emplace_back(delay, std::move(step)); },
-        .now = [this] { return now; },
-    }};
-
-    // Lets the next wait end.
-    void tick() {
-        auto [delay, step] = std::move(waits.front());
-        waits.pop_front();
-        now += delay;
-        step();
-    }
-};
-
 TEST(ToggleIntent, LeavesACommandWaitsForTheApplicationAndFallsBackToTheLink) {
     struct Case {
-        const char* what;
-        bool folder;
-        bool commandBlocked;              // a folder sits where the command file would go
+        bool folder, commandBlocked;      // the shared folder exists; a folder sits where the command goes
         std::optional<int> appTakesAfter; // waits before the application deletes the command
-        int waits;
-        std::vector<std::string> opened;
+        int waits;                        // of 0.1 s each
+        bool linkOpened;
     };
-    const std::vector<std::string> link = {"orvexvpn://toggle"};
     const Case cases[] = {
-        {"the application answers", true, false, 2, 3, {}},
-        {"the application answers at the last check", true, false, 39, 40, {}},
-        {"the application is silent", true, false, std::nullopt, 40, link},
-        {"the application never ran here", false, false, std::nullopt, 0, link},
-        {"the command cannot be written", true, true, std::nullopt, 0, link},
+        {true, false, 2, 3, false},            // the application answers
+        {true, false, 39, 40, false},          // at the last check
+        {true, false, std::nullopt, 40, true}, // the application is silent
+        {false, false, std::nullopt, 0, true}, // the application never ran here
+        {true, true, std::nullopt, 0, true},   // the command cannot be written
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.waits + c.folder * 100 + c.commandBlocked * 1000);
         test::TempDir dir;
         test::ScopedEnv platform("ORVEX_PLATFORM", "linux");
         test::ScopedEnv state("XDG_STATE_HOME", dir / "state");
@@ -228,27 +200,38 @@ TEST(ToggleIntent, LeavesACommandWaitsForTheApplicationAndFallsBackToTheLink) {
         if (c.folder) fs::create_directories(folder);
         if (c.commandBlocked) fs::create_directories(command + "/in-the-way");
 
-        Driver driver;
+        // Waits end only when the test lets them, and links are recorded instead of opened.
+        TimePoint clock = now;
+        std::deque<std::pair<std::chrono::milliseconds, std::function<void()>>> pending;
+        std::vector<std::string> opened;
+        ToggleIntent intent({
+            .openURL = [&](const std::string& url) { opened.push_back(url); },
+            .after = [&](std::chrono::milliseconds delay,
+                         std::function<void()> step) { pending.emplace_back(delay, std::move(step)); },
+            .now = [&] { return clock; },
+        });
         int finished = 0;
-        driver.intent.perform([&] { ++finished; });
+        intent.perform([&] { ++finished; });
         if (c.waits > 0) {
             QJsonObject written =
                 QJsonDocument::fromJson(QByteArray::fromStdString(test::readFile(command))).object();
-            EXPECT_EQ(QString("%1 %2 %3")
-                          .arg(written.value("action").toString())
-                          .arg(written.value("id").toString().size())
-                          .arg(written.value("at").toDouble(), 0, 'f', 0),
-                      "toggle 36 1767225600");
+            EXPECT_EQ(written.value("action").toString(), "toggle");
+            EXPECT_EQ(written.value("id").toString().size(), 36);
+            EXPECT_EQ(written.value("at").toDouble(), 1767225600.0);
         }
         int waits = 0;
-        while (!driver.waits.empty()) {
-            EXPECT_EQ(driver.opened.size(), 0u) << "never while waiting";
-            driver.tick();
+        while (!pending.empty()) {
+            EXPECT_EQ(opened.size(), 0u) << "never while waiting";
+            auto [delay, step] = std::move(pending.front());
+            pending.pop_front();
+            clock += delay;
+            step();
             if (++waits == c.appTakesAfter) fs::remove(command);
         }
         EXPECT_EQ(waits, c.waits);
-        EXPECT_EQ(driver.now - now, c.waits * 100ms);
-        EXPECT_EQ(driver.opened, c.opened);
+        EXPECT_EQ(clock - now, c.waits * 100ms);
+        EXPECT_EQ(opened,
+                  c.linkOpened ? std::vector<std::string>{"orvexvpn://toggle"} : std::vector<std::string>{});
         EXPECT_EQ(finished, 1);
         EXPECT_EQ(fs::exists(folder), c.folder) << "nothing made where the application never ran";
         if (!c.folder) continue;
