@@ -291,8 +291,7 @@ TEST(WidgetStatusTest, APendingMarkLastsUntilTheNextPublishItsToggleOrTwentySeco
     EXPECT_FALSE(bridge.file().contains("pending"));
     EXPECT_EQ(bridge.file()["alive"], false);
 
-    // Heartbeats after it (each after the one before), whether its toggle ends, and whether
-    // the mark is still there.
+    // Heartbeats after it (each after the one before), whether its toggle ends, the mark kept.
     const std::tuple<std::vector<std::chrono::seconds>, bool, bool> cases[] = {
         {{19s}, false, true}, {{15s, 5s}, false, false}, {{}, true, false}};
     for (const auto& [heartbeats, toggleEnds, pending] : cases) {

@@ -27,8 +27,7 @@
 
 namespace orvex::test {
 
-// Polls `condition` with the model thread's events delivered in between, until it holds or
-// `limit` passes.
+// Polls `condition` with the model thread's events delivered in between, up to `limit`.
 bool waitWithEvents(const std::function<bool()>& condition,
                     std::chrono::milliseconds limit = std::chrono::seconds(10));
 inline bool idle(AppModel& model) {
@@ -167,11 +166,8 @@ public:
     std::vector<std::string> opened;
 };
 
-// A scratch machine for one interface test, under an offscreen QApplication: ORVEX_ROOT and HOME
-// in a fresh folder with a downloads folder, the account-server fixture, a scripted service whose
-// journal also notes the administrator prompts (which then run `elevation_` when set), recorded
-// notifications and shell requests, an in-memory keychain, the fake clock, and an environment on
-// all of them. The update check every window starts asks a closed loopback port.
+// A scratch machine under an offscreen QApplication: every fake above, the account server, and
+// administrator prompts noted in the service's journal (then running `elevation_` when set).
 struct ScratchDesktop {
     ScratchDesktop();
     void link() { TokenStore::save(server_->token(), *keychain_); }

@@ -187,26 +187,21 @@ TEST_F(Screens, SigningInShowsTheMainViewAndSigningOutTheCodeForm) {
 }
 
 TEST_F(Screens, TheHomePanelFollowsTheTunnel) {
-    struct Case {
-        TunnelStatus status;
-        const char *line, *caption, *subtitle;
-    };
     openRoot(true);
-    for (const Case& c :
-         {Case{statusIn(TunnelState::disconnected), "Не подключено", "Подключиться", "Трафик не зашифрован"},
-          Case{statusIn(TunnelState::connecting), "Подключение…", "Подключение…", "Поднимаем туннель"},
-          Case{statusIn(TunnelState::connected), "Защищено", "Отключиться", "Трафик зашифрован"},
-          Case{statusIn(TunnelState::error), "Ошибка подключения", "Подключиться", "Трафик не зашифрован"},
-          Case{statusIn(TunnelState::error, true), "Трафик заблокирован", "Подключиться",
-               "Трафик не зашифрован"}}) {
-        SCOPED_TRACE(c.line);
-        service_->script([&](auto& s) { s.current = c.status; });
+    // The status line, and the button's caption and subtitle.
+    for (const auto& [status, shown] :
+         {std::pair{statusIn(TunnelState::disconnected), "Не подключено/Подключиться/Трафик не зашифрован"},
+          {statusIn(TunnelState::connecting), "Подключение…/Подключение…/Поднимаем туннель"},
+          {statusIn(TunnelState::connected), "Защищено/Отключиться/Трафик зашифрован"},
+          {statusIn(TunnelState::error), "Ошибка подключения/Подключиться/Трафик не зашифрован"},
+          {statusIn(TunnelState::error, true), "Трафик заблокирован/Подключиться/Трафик не зашифрован"}}) {
+        service_->script([&](auto& s) { s.current = status; });
         model_->refreshStatus();
-        ASSERT_TRUE(waitWithEvents([&] { return model_->status() == c.status; }));
-        EXPECT_EQ(find<QLabel>("statusLine")->text(), c.line);
-        EXPECT_EQ(find<ConnectButton>("connectButton")->caption(), c.caption);
-        EXPECT_EQ(find<ConnectButton>("connectButton")->subtitle(), c.subtitle);
-        EXPECT_EQ(find<QWidget>("killSwitchBlock")->isVisible(), c.status.killSwitchHold);
+        ASSERT_TRUE(waitWithEvents([&] { return model_->status() == status; }));
+        auto* button = find<ConnectButton>("connectButton");
+        EXPECT_EQ(find<QLabel>("statusLine")->text() + "/" + button->caption() + "/" + button->subtitle(),
+                  shown);
+        EXPECT_EQ(find<QWidget>("killSwitchBlock")->isVisible(), status.killSwitchHold);
     }
     EXPECT_EQ(find<QLabel>("daysLeft")->text(), "23 дня");
     EXPECT_EQ(find<QLabel>("traffic")->text(), "12.5 из 200 ГБ");
@@ -240,7 +235,7 @@ TEST_F(Screens, TheUpdateDialogOffersTheVersionAndStaysClosedOnceDismissed) {
     EXPECT_FALSE(waitWithEvents([&] { return dialog->isVisible(); }, std::chrono::milliseconds(500)));
 }
 
-TEST_F(Screens, ServerRowsShowTheirPingsAndMarkTheServerInUse) {
+TEST_F(Screens, TheServerPanelShowsPingsTheServerInUseAndTheCooldownWhileAChangeMustWait) {
     env_.ping = [](const std::string& host, int) {
         return host == "s1.test" ? -1 : host == "s2.test" ? 0 : 87;
     };
@@ -261,11 +256,8 @@ TEST_F(Screens, ServerRowsShowTheirPingsAndMarkTheServerInUse) {
             EXPECT_EQ(!find<QLabel>(QStringLiteral("serverCheck%1").arg(id))->pixmap().isNull(), marked == id)
                 << inUse << " row " << id;
     }
-}
 
-TEST_F(Screens, TheCooldownNoticeShowsOnlyWhileAChangeMustWait) {
-    open(make<ServerPanel>());
-    // Seconds left, the cooldown, and how much of the bar has passed (nothing: hidden).
+    // The cooldown notice: seconds left, the cooldown, and how much of the bar has passed (-1: hidden).
     for (auto [left, total, passed] : {std::tuple{45, 120, 75}, {0, 120, -1}, {300, 120, 0}}) {
         answer("/api/servers", serversWith(left, total, {"Нидерланды"}));
         reloadAndWait();
@@ -437,13 +429,11 @@ TEST_F(Screens, DevicesOtherThanThisOneCanBeRevokedOneByOneOrAllAtOnce) {
     ASSERT_TRUE(waitWithEvents([&] { return model_->devices().size() == 3; }));
     DeviceItem current = model_->devices()[0], phone = model_->devices()[1];
     ASSERT_TRUE(current.current);
-    EXPECT_EQ(panel_->findChildren<QLabel*>("currentDeviceChip").size(), 1);
     EXPECT_EQ(
         texts(find<QWidget>(QStringLiteral("deviceRow%1").arg(current.id))),
         (QStringList{"MacBook Pro",
                      QString::fromStdString("macOS · активность " + Texts::stamp("2025-03-04T18:00:00Z")),
                      "это устройство"}));
-    EXPECT_EQ(panel_->findChild<QPushButton*>(QStringLiteral("revokeDevice%1").arg(current.id)), nullptr);
 
     auto buttons = [&](const char* pattern) {
         return panel_->findChildren<QWidget*>(QRegularExpression(pattern)).size();
