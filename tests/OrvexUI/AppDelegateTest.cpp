@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <algorithm>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -176,6 +177,7 @@ TEST_F(AppDelegateTest, QuittingWhileConnectedWaitsForTheDisconnectAndIsAnswered
         waitWithEvents([&] { return !service_->waiting("disconnect") && terminations_ > 1; },
                        std::chrono::milliseconds(200));
         EXPECT_EQ(terminations_, 1);
+        EXPECT_EQ(std::ranges::count(service_->journal(), "disconnect"), 1) << "a second quit asks again";
     }
     terminations_ = 0;
     launch()->requestQuit();
