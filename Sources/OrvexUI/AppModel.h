@@ -230,12 +230,12 @@ private:
 
     // From a worker: queues `f` for the model's thread without waiting. The work travels in a
     // mutex-guarded inbox rather than inside Qt's event, so that what the worker wrote before
-    // is visible to `f` by rules that also race-detection tools can follow.
+    // is visible to `f` by rules that also race-detection tools can follow. The event is posted
+    // under the same lock, so that the drain's lock also orders the event's allocation here
+    // before its deletion there: Qt's own queue lock is invisible to those tools.
     template <typename F> void post(F f) {
-        {
-            std::lock_guard guard(inboxLock_);
-            inbox_.emplace_back(std::move(f));
-        }
+        std::lock_guard guard(inboxLock_);
+        inbox_.emplace_back(std::move(f));
         QMetaObject::invokeMethod(this, "drainInbox", Qt::QueuedConnection);
     }
     Q_INVOKABLE void drainInbox();
