@@ -164,14 +164,18 @@ void NftRouting::configure(const Capture& capture) {
         fail("не удалось добавить локальный маршрут для UDP");
     tableApplied_ = run(nftTool, {"-f", journalPath()});
     if (!tableApplied_) fail("nftables не принял правила перехвата");
+    holding_ = false;
     log_.write("routing: перехват установлен");
 }
 
 void NftRouting::holdTraffic(const std::string&) {
+    // A failed attempt and the kill switch after it both ask for the hold: once is enough.
+    if (holding_) return;
     log_.write("routing: блокировка через nftables");
     if (!writeJournal(holdRuleset())) fail("не удалось записать журнал изменений сети");
     tableApplied_ = run(nftTool, {"-f", journalPath()});
     if (!tableApplied_) fail("nftables не принял правила блокировки");
+    holding_ = true;
     log_.write("routing: блокировка установлена");
 }
 
@@ -183,7 +187,7 @@ void NftRouting::teardown() {
         std::error_code ignored;
         std::filesystem::remove(journalPath(), ignored);
     }
-    journaled_ = ruleAdded_ = routeAdded_ = tableApplied_ = false;
+    journaled_ = ruleAdded_ = routeAdded_ = tableApplied_ = holding_ = false;
 }
 
 std::optional<NftRouting::DefaultRoute> NftRouting::defaultRoute(const Shell::Runner& runner) {

@@ -63,6 +63,7 @@ private:
     bool ruleAdded_ = false;
     bool routeAdded_ = false;
     bool tableApplied_ = false;
+    bool holding_ = false; // the table in place is the hold
 };
 
 } // namespace orvex

@@ -233,15 +233,20 @@ bool Tunnel::connectFor(const std::string& vlessRaw, const std::string& serverNa
 
         log_.write(std::string("connect: сплит=") + (split ? "включён" : "выключен"));
 
-        // The transparent inbound takes the captured TCP and UDP on a port of its own; the
-        // SOCKS one stays, as the readiness and health checks knock on it.
+        // The transparent inbounds take the captured traffic on ports of their own; the SOCKS
+        // one stays, as the readiness and health checks knock on it.
         std::int64_t transparentPort = 0;
         std::int64_t tproxyPort = 0;
-        while (changer->transparent() && (transparentPort == 0 || transparentPort == socks.port))
-            transparentPort = LocalSocks::allocate().port;
-        while (changer->transparent() &&
-               (tproxyPort == 0 || tproxyPort == socks.port || tproxyPort == transparentPort))
-            tproxyPort = LocalSocks::allocate().port;
+        if (changer->transparent()) {
+            auto freshPort = [](const std::set<std::int64_t>& taken) {
+                std::int64_t port;
+                do port = LocalSocks::allocate().port;
+                while (taken.contains(port));
+                return port;
+            };
+            transparentPort = freshPort({socks.port});
+            tproxyPort = freshPort({socks.port, transparentPort});
+        }
         std::string config =
             changer->transparent()
                 ? XrayConfig::buildTransparent(link, split, route->localIP, route->iface, socks, blockAds,
